@@ -1,0 +1,45 @@
+# Locates the JNI headers. Only the headers are needed: the libraries are loaded by a JVM and link
+# against nothing of it. Cross builds for Windows use the JDK's jni.h with the project's own
+# jni_md.h for Windows (cmake/jni-win32).
+# The JDK is the one whose javac is on the PATH (or JAVA_HOME's).
+find_program(QUEN_JAVAC javac HINTS ENV JAVA_HOME PATH_SUFFIXES bin NO_CMAKE_FIND_ROOT_PATH)
+if(QUEN_JAVAC)
+    get_filename_component(QUEN_JAVAC_REAL ${QUEN_JAVAC} REALPATH)
+    get_filename_component(QUEN_JDK_HOME ${QUEN_JAVAC_REAL} DIRECTORY)
+    get_filename_component(QUEN_JDK_HOME ${QUEN_JDK_HOME} DIRECTORY)
+endif()
+find_path(QUEN_JNI_INCLUDE jni.h PATHS ${QUEN_JDK_HOME}/include NO_DEFAULT_PATH
+          NO_CMAKE_FIND_ROOT_PATH)
+if(NOT QUEN_JNI_INCLUDE)
+    message(FATAL_ERROR "jni.h not found: install a JDK (openjdk-17-jdk-headless)")
+endif()
+if(WIN32)
+    set(QUEN_JNI_INCLUDE_DIRS ${CMAKE_CURRENT_LIST_DIR}/jni-win32 ${QUEN_JNI_INCLUDE})
+else()
+    set(QUEN_JNI_INCLUDE_DIRS ${QUEN_JNI_INCLUDE} ${QUEN_JNI_INCLUDE}/linux)
+endif()
+
+add_library(quen_jni_headers INTERFACE)
+target_include_directories(quen_jni_headers SYSTEM INTERFACE ${QUEN_JNI_INCLUDE_DIRS})
+
+# quen_add_jni_library(name SOURCES ... LINK ... DESCRIPTION text)
+# A JNI shared library as the JVM loads it: scannerlink.dll on Windows (no lib prefix, plain
+# export names, no MinGW runtime DLLs to ship), libscannerlink.so elsewhere.
+function(quen_add_jni_library name)
+    cmake_parse_arguments(ARG "" "DESCRIPTION" "SOURCES;LINK" ${ARGN})
+    add_library(${name} SHARED ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE quen_jni_headers ${ARG_LINK})
+    target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+    if(WIN32)
+        set_target_properties(${name} PROPERTIES PREFIX "")
+        if(MINGW)
+            target_link_options(${name} PRIVATE -static -Wl,--kill-at)
+        endif()
+        if(COMMAND quen_add_version_resource)
+            quen_add_version_resource(${name} "${ARG_DESCRIPTION}")
+        endif()
+    else()
+        # Every undefined symbol must be resolved at link time, not when the JVM loads us.
+        target_link_options(${name} PRIVATE -Wl,--no-undefined)
+    endif()
+endfunction()

@@ -1,0 +1,14 @@
+// HID identifiers of the maker's devices.
+#pragma once
+
+#include <cstdint>
+
+namespace quen::hid {
+
+inline constexpr std::int32_t kMakerVendorId = 0x2E5A;
+inline constexpr std::int32_t kMakerUsagePage = 0xFF45;  // vendor-defined page
+inline constexpr std::int32_t kScannerUsage = 0x4A00;
+inline constexpr std::int32_t kScannerUsageAlternate = 0x4B00;
+inline constexpr std::int32_t kScaleUsage = 0x6E00;
+
+}  // namespace quen::hid

@@ -1,0 +1,91 @@
+#include "hid/hid_device.h"
+
+#include <cstring>
+
+#include "hid/interface_search.h"
+
+namespace quen::hid {
+
+std::int32_t HIDDevice::FindDevice(std::int32_t vendorId, std::int32_t usagePage,
+                                   std::int32_t usage) {
+    vendorId_ = vendorId;
+    found_ = 0;
+    InterfaceMatch match;
+    char path[kDevicePathCapacity];
+    if (FindFirstInterface(vendorId, usagePage, usage, &match, path, sizeof path)) {
+        usagePage_ = usagePage;
+        productId_ = match.attributes.productId;
+        caps_ = match.caps;
+        usage_ = usage;
+        found_ = 1;
+        std::memcpy(devicePath_, path, sizeof devicePath_);
+    }
+    return found_;
+}
+
+bool HIDDevice::DeviceExists(std::int32_t vendorId, std::int32_t usagePage,
+                             std::int32_t usage) const {
+    InterfaceMatch match;
+    char path[kDevicePathCapacity];
+    return FindFirstInterface(vendorId, usagePage, usage, &match, path, sizeof path);
+}
+
+std::int32_t HIDDevice::OpenDevice() {
+    if (found_ == 0 || devicePath_[0] == '\0') {
+        return 0;
+    }
+    OpenChannels(devicePath_);
+    return 1;
+}
+
+void HIDDevice::OpenChannels(const char* path) {
+    // A second open without a close would otherwise leak the first pair of channels.
+    CloseDevice();
+    readHandle_ = platform::OpenChannel(path, ChannelKind::Read);
+    writeHandle_ = platform::OpenChannel(path, ChannelKind::Write);
+    if (readEvent_ == kNoEvent) {
+        readEvent_ = platform::CreateCompletionEvent();
+    }
+    if (writeEvent_ == kNoEvent) {
+        writeEvent_ = platform::CreateCompletionEvent();
+    }
+}
+
+std::int32_t HIDDevice::WriteReport(const std::uint8_t* data, std::uint32_t length) {
+    if (found_ == 0 || writeHandle_ == kInvalidHandle || writeEvent_ == kNoEvent) {
+        return 0;
+    }
+    std::memset(outputReport_, 0, sizeof outputReport_);
+    // Byte 0 stays 0: the report ID. The rest is cut to the buffer; the device gets exactly its
+    // output report length, padded with zeros.
+    const std::uint32_t room = kReportBufferSize - 1;
+    if (length > 0) {
+        std::memcpy(outputReport_ + 1, data, length < room ? length : room);
+    }
+    const IoOutcome outcome = platform::WriteOutputReport(
+        writeHandle_, writeEvent_, outputReport_, caps_.outputReportByteLength, kWriteTimeoutMs);
+    return outcome == IoOutcome::Completed ? 1 : 0;
+}
+
+IoOutcome HIDDevice::AwaitInputReport(std::uint32_t timeoutMs) {
+    if (found_ == 0 || readHandle_ == kInvalidHandle || readEvent_ == kNoEvent) {
+        return IoOutcome::Failed;
+    }
+    std::memset(inputReport_, 0, sizeof inputReport_);
+    return platform::ReadInputReport(readHandle_, readEvent_, inputReport_,
+                                     caps_.inputReportByteLength, timeoutMs);
+}
+
+std::int32_t HIDDevice::CloseDevice() {
+    if (readHandle_ != kInvalidHandle) {
+        platform::CloseChannel(readHandle_);
+        readHandle_ = kInvalidHandle;
+    }
+    if (writeHandle_ != kInvalidHandle) {
+        platform::CloseChannel(writeHandle_);
+        writeHandle_ = kInvalidHandle;
+    }
+    return 1;
+}
+
+}  // namespace quen::hid

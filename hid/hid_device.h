@@ -1,0 +1,71 @@
+// The device object of both HID bridges: finds one HID interface by vendor ID, usage page and
+// usage, opens a read and a write channel on it, writes output reports with a time-out and
+// closes the channels again. Each bridge derives its own reader from it.
+#pragma once
+
+#include <cstdint>
+
+#include "hid/platform.h"
+
+namespace quen::hid {
+
+inline constexpr std::uint32_t kReportBufferSize = 256;
+inline constexpr std::uint32_t kDevicePathCapacity = 1025;  // 1024 characters and the NUL
+inline constexpr std::uint32_t kWriteTimeoutMs = 6000;
+
+class HIDDevice {
+  public:
+    HIDDevice() = default;
+    // Releases nothing: at library unload, channels and events still open stay open until the
+    // process ends, rather than being closed under a call that might still be running.
+    virtual ~HIDDevice() = default;
+
+    HIDDevice(const HIDDevice&) = delete;
+    HIDDevice& operator=(const HIDDevice&) = delete;
+
+    // Searches the interfaces present and remembers the first match; returns `found`.
+    std::int32_t FindDevice(std::int32_t vendorId, std::int32_t usagePage, std::int32_t usage);
+    // The same search, changing nothing: true when a matching interface is present.
+    bool DeviceExists(std::int32_t vendorId, std::int32_t usagePage, std::int32_t usage) const;
+    // Opens the channels on the remembered path; 1 if a device was remembered, else 0.
+    std::int32_t OpenDevice();
+    // Sends `length` bytes as one output report after report ID 0; 1 when the device took it.
+    std::int32_t WriteReport(const std::uint8_t* data, std::uint32_t length);
+    // Closes both channels; harmless in every state. Always 1.
+    std::int32_t CloseDevice();
+
+    bool found() const { return found_ != 0; }
+    std::int32_t vendorId() const { return vendorId_; }
+    std::int32_t productId() const { return productId_; }
+    std::int32_t usage() const { return usage_; }
+    std::int32_t usagePage() const { return usagePage_; }
+    const InterfaceCaps& caps() const { return caps_; }
+    const char* devicePath() const { return devicePath_; }
+    bool readChannelOpen() const { return readHandle_ != kInvalidHandle; }
+    bool writeChannelOpen() const { return writeHandle_ != kInvalidHandle; }
+
+  protected:
+    // One read of a whole input report into inputReport_, which is zeroed first. Failed without
+    // any device access when nothing was found or the read channel is not open.
+    IoOutcome AwaitInputReport(std::uint32_t timeoutMs);
+    const std::uint8_t* inputReport() const { return inputReport_; }
+
+  private:
+    void OpenChannels(const char* path);
+
+    std::int32_t vendorId_ = -1;
+    std::int32_t productId_ = -1;
+    std::int32_t usage_ = 0;
+    std::int32_t usagePage_ = 0;
+    InterfaceCaps caps_{};
+    NativeHandle readHandle_ = kInvalidHandle;
+    NativeHandle writeHandle_ = kInvalidHandle;
+    std::int32_t found_ = 0;
+    char devicePath_[kDevicePathCapacity] = {};
+    NativeHandle readEvent_ = kNoEvent;
+    NativeHandle writeEvent_ = kNoEvent;
+    std::uint8_t inputReport_[kReportBufferSize] = {};
+    std::uint8_t outputReport_[kReportBufferSize] = {};
+};
+
+}  // namespace quen::hid

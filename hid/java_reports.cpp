@@ -1,0 +1,42 @@
+#include "hid/java_reports.h"
+
+namespace quen::hid {
+
+jboolean WriteCharsAsReport(JNIEnv* env, jcharArray data, HIDDevice& device) {
+    if (data == nullptr) {
+        return JNI_FALSE;
+    }
+    // Only the chars that can reach a report are copied out of the array.
+    jchar staged[kReportBufferSize] = {};
+    std::uint8_t bytes[kReportBufferSize] = {};
+    const jsize n = env->GetArrayLength(data);
+    constexpr jsize kMostChars = static_cast<jsize>(kReportBufferSize);
+    const jsize count = n < kMostChars ? n : kMostChars;
+    if (count > 0) {
+        env->GetCharArrayRegion(data, 0, count, staged);
+    }
+    for (jsize i = 0; i < count; ++i) {
+        bytes[i] = ReportByteFromChar(staged[i]);
+    }
+    return device.WriteReport(bytes, static_cast<std::uint32_t>(count)) != 0 ? JNI_TRUE : JNI_FALSE;
+}
+
+jcharArray NewCharArrayFromReport(JNIEnv* env, const std::uint8_t* bytes, std::int32_t length) {
+    if (length < 0 || length > kReadChars) {
+        return nullptr;
+    }
+    jchar chars[kReadChars];
+    for (std::int32_t i = 0; i < length; ++i) {
+        chars[i] = CharFromReportByte(bytes[i]);
+    }
+    jcharArray array = env->NewCharArray(length);
+    if (array == nullptr) {
+        return nullptr;
+    }
+    if (length > 0) {
+        env->SetCharArrayRegion(array, 0, length, chars);
+    }
+    return array;
+}
+
+}  // namespace quen::hid

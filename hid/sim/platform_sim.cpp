@@ -1,0 +1,64 @@
+// The platform seam on the simulated bus. Before each enumeration the bus takes up the scenario
+// file named by QUENLINK_SIM_SCENARIO, if there is one: that is how a JVM test or the demo sets
+// up devices for a library built on this platform, without any entry point of its own.
+#include "hid/platform.h"
+#include "hid/sim/sim_bus.h"
+#include "hid/sim/sim_scenario.h"
+
+namespace quen::hid::platform {
+
+using sim::SimBus;
+
+InterfaceList* OpenInterfaceList() {
+    sim::RefreshScenarioFromEnvironment();
+    return SimBus::Instance().OpenList();
+}
+
+PathStatus InterfacePath(InterfaceList* list, std::uint32_t index, char* path,
+                         std::size_t capacity) {
+    return SimBus::Instance().ListPath(list, index, path, capacity);
+}
+
+void CloseInterfaceList(InterfaceList* list) {
+    SimBus::Instance().CloseList(list);
+}
+
+NativeHandle OpenQueryHandle(const char* path) {
+    return SimBus::Instance().OpenQuery(path);
+}
+
+bool QueryAttributes(NativeHandle queryHandle, InterfaceAttributes* attributes) {
+    return SimBus::Instance().Attributes(queryHandle, attributes);
+}
+
+bool QueryCaps(NativeHandle queryHandle, InterfaceCaps* caps) {
+    return SimBus::Instance().Caps(queryHandle, caps);
+}
+
+void CloseQueryHandle(NativeHandle queryHandle) {
+    SimBus::Instance().CloseQuery(queryHandle);
+}
+
+NativeHandle OpenChannel(const char* path, ChannelKind kind) {
+    return SimBus::Instance().OpenChannel(path, kind);
+}
+
+void CloseChannel(NativeHandle channel) {
+    SimBus::Instance().CloseChannel(channel);
+}
+
+NativeHandle CreateCompletionEvent() {
+    return SimBus::Instance().CreateEvent();
+}
+
+IoOutcome ReadInputReport(NativeHandle channel, NativeHandle event, std::uint8_t* buffer,
+                          std::uint32_t length, std::uint32_t timeoutMs) {
+    return SimBus::Instance().Read(channel, event, buffer, length, timeoutMs);
+}
+
+IoOutcome WriteOutputReport(NativeHandle channel, NativeHandle event, const std::uint8_t* report,
+                            std::uint32_t length, std::uint32_t timeoutMs) {
+    return SimBus::Instance().Write(channel, event, report, length, timeoutMs);
+}
+
+}  // namespace quen::hid::platform

@@ -1,0 +1,44 @@
+package com.quendal.javapos.usb;
+
+/**
+ * Native access to the maker's USB HID barcode scanner (or, through {@link #OpenScale()}, a
+ * scale), backed by the {@code scannerlink} library. Every method blocks the calling thread for
+ * a bounded time: a read at most 500 ms per report, a write at most 6 s.
+ *
+ * <p>The library holds one device for the whole process. Callers serialise {@code Open},
+ * {@code Close} and reads; one read and one write may run on different threads at once.
+ */
+public class QuenHIDOper {
+    static {
+        System.loadLibrary("scannerlink");
+    }
+
+    /** Finds the scanner (usage 0x4A00, else 0x4B00) and opens it; false if none is present. */
+    public native boolean Open();
+
+    /** True when a scanner is present; opens nothing. */
+    public native boolean IsDeviceExist();
+
+    /** Finds a scale (usage 0x6E00) and opens it in place of the scanner. */
+    public native boolean OpenScale();
+
+    /** Closes the device's channels; always true. */
+    public native boolean Close();
+
+    /**
+     * Sends the characters' low bytes as one output report after report ID 0, padded or cut to
+     * the device's report length. True when the device took it within 6 s.
+     */
+    public native boolean write(char[] data);
+
+    /**
+     * Reads one message: in single-report mode one whole report, header included; in segmented
+     * mode the data of consecutive reports joined. Each byte becomes one char by sign extension
+     * (0x80 to 0xFF give U+FF80 to U+FFFF). Null when nothing arrived within 500 ms or no device
+     * is open.
+     */
+    public native char[] read();
+
+    /** Chooses segmented (true) or single-report (false) reading; returns the mode now set. */
+    public native boolean SetMode(boolean segmented);
+}

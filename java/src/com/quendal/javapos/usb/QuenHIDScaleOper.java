@@ -1,0 +1,37 @@
+package com.quendal.javapos.usb;
+
+/**
+ * Native access to the maker's USB HID scale, backed by the {@code scalelink} library. A read
+ * returns the scale's input reports as a block of 64-byte records, one per report, gathered until
+ * the scale has been quiet for 50 ms; a write blocks at most 6 s.
+ *
+ * <p>The library holds one device for the whole process. Callers serialise {@code Open},
+ * {@code Close} and reads; one read and one write may run on different threads at once.
+ */
+public class QuenHIDScaleOper {
+    static {
+        System.loadLibrary("scalelink");
+    }
+
+    /** Finds the scale (usage 0x6E00) and opens it; false if none is present. */
+    public native boolean Open();
+
+    /** True when a scale is present; opens nothing. */
+    public native boolean IsDeviceExist();
+
+    /** Closes the device's channels; always true. */
+    public native boolean Close();
+
+    /**
+     * Sends the characters' low bytes as one output report after report ID 0, padded or cut to
+     * the device's report length. True when the device took it within 6 s.
+     */
+    public native boolean write(char[] data);
+
+    /**
+     * Reads one block: 64 chars per report (report ID first, zeros past a short report), each
+     * byte sign-extended to a char. At most 16 reports per call; later ones come with the next
+     * call. Null when the scale sent nothing within 50 ms or no scale is open.
+     */
+    public native char[] read();
+}

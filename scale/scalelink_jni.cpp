@@ -1,0 +1,53 @@
+// The scale bridge's native methods for com.quendal.javapos.usb.QuenHIDScaleOper. Each converts
+// between Java and the library's one device object and does nothing else.
+#include <jni.h>
+
+#include "hid/device_ids.h"
+#include "hid/java_reports.h"
+#include "scale/scale_device.h"
+
+namespace {
+
+using namespace quen::hid;
+
+// Constructed when the library loads, before the JVM can call any native method.
+quen::scale::ScaleHIDDevice device;
+
+jboolean AsJboolean(bool value) {
+    return value ? JNI_TRUE : JNI_FALSE;
+}
+
+}  // namespace
+
+extern "C" {
+
+JNIEXPORT jboolean JNICALL Java_com_quendal_javapos_usb_QuenHIDScaleOper_Open(JNIEnv*, jobject) {
+    return AsJboolean(device.FindDevice(kMakerVendorId, kMakerUsagePage, kScaleUsage) != 0 &&
+                      device.OpenDevice() != 0);
+}
+
+JNIEXPORT jboolean JNICALL Java_com_quendal_javapos_usb_QuenHIDScaleOper_IsDeviceExist(JNIEnv*,
+                                                                                       jobject) {
+    return AsJboolean(device.DeviceExists(kMakerVendorId, kMakerUsagePage, kScaleUsage));
+}
+
+JNIEXPORT jboolean JNICALL Java_com_quendal_javapos_usb_QuenHIDScaleOper_Close(JNIEnv*, jobject) {
+    return AsJboolean(device.CloseDevice() != 0);
+}
+
+JNIEXPORT jboolean JNICALL Java_com_quendal_javapos_usb_QuenHIDScaleOper_write(JNIEnv* env, jobject,
+                                                                               jcharArray data) {
+    return WriteCharsAsReport(env, data, device);
+}
+
+JNIEXPORT jcharArray JNICALL Java_com_quendal_javapos_usb_QuenHIDScaleOper_read(JNIEnv* env,
+                                                                                jobject) {
+    std::uint8_t block[quen::scale::kBlockCapacity];
+    std::int32_t length = 0;
+    if (device.ReadReport(block, quen::scale::kBlockCapacity, length) == 0) {
+        return nullptr;
+    }
+    return NewCharArrayFromReport(env, block, length);
+}
+
+}  // extern "C"

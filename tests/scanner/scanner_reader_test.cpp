@@ -1,0 +1,239 @@
+// The scanner's reader on the simulated bus: both modes, the continuation rules, the 500 ms
+// bound per report, and what a read leaves for the next one.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "scanner/scanner_device.h"
+#include "support/sim_fixture.h"
+
+namespace quen::test {
+namespace {
+
+using scanner::ScannerHIDDevice;
+
+constexpr char kPath[] = "/sim/scanner";
+
+class ScannerRead : public SimBusTest {
+  protected:
+    void SetUp() override {
+        SimBusTest::SetUp();
+        bus().AddInterface(ScannerInterface(kPath));
+        ASSERT_EQ(device.FindDevice(0x2E5A, 0xFF45, 0x4A00), 1);
+        ASSERT_EQ(device.OpenDevice(), 1);
+    }
+    void TearDown() override {
+        device.CloseDevice();
+        SimBusTest::TearDown();
+    }
+    void Queue(std::uint64_t atMs, const std::vector<std::uint8_t>& report) {
+        bus().QueueReport(kPath, atMs, report);
+    }
+    // Reads into a fresh buffer; returns the bytes, or nothing with result 0.
+    int Read(std::vector<std::uint8_t>& out, std::int32_t capacity = 1024) {
+        std::vector<std::uint8_t> buffer(static_cast<std::size_t>(capacity) + 16, 0xEE);
+        std::int32_t length = -7;
+        const int result = device.ReadReport(buffer.data(), capacity, length);
+        for (std::size_t i = static_cast<std::size_t>(capacity); i < buffer.size(); ++i) {
+            EXPECT_EQ(buffer[i], 0xEE) << "written past the buffer at " << i;
+        }
+        if (result == 0) {
+            EXPECT_EQ(length, -7) << "length must be left untouched";
+            out.clear();
+        } else {
+            out.assign(buffer.begin(), buffer.begin() + length);
+        }
+        return result;
+    }
+
+    ScannerHIDDevice device;
+};
+
+TEST_F(ScannerRead, SingleReportModeReturnsTheReportUpToItsStatedLengthHeaderIncluded) {
+    auto report = ScannerReport(9, 0, {'1', '2', '3', '4'});
+    report[0] = 0x00;
+    report[2] = 0x11;
+    report[10] = 0x99;  // past L: not returned
+    Queue(0, report);
+    std::vector<std::uint8_t> got;
+    ASSERT_EQ(Read(got), 1);
+    EXPECT_EQ(got, std::vector<std::uint8_t>(report.begin(), report.begin() + 10));
+}
+
+TEST_F(ScannerRead, SingleReportModeLengthEdges) {
+    Queue(0, ScannerReport(0, 0));
+    Queue(0, ScannerReport(-1, 0));
+    Queue(0, ScannerReport(0x80, 0));  // -128
+    auto full = ScannerReport(127, 0);
+    full.resize(128, 0x5A);
+    bus().Update(kPath, [](InterfaceSpec& s) { s.inputReportLength = 128; });
+    ASSERT_EQ(device.FindDevice(0x2E5A, 0xFF45, 0x4A00), 1);
+    ASSERT_EQ(device.OpenDevice(), 1);
+    Queue(0, full);
+    std::vector<std::uint8_t> got;
+    ASSERT_EQ(Read(got), 1);
+    EXPECT_EQ(got.size(), 1u);  // the report ID alone
+    ASSERT_EQ(Read(got), 1);    // a negative length still counts as arrived
+    EXPECT_TRUE(got.empty());
+    ASSERT_EQ(Read(got), 1);
+    EXPECT_TRUE(got.empty());
+    ASSERT_EQ(Read(got), 1);
+    EXPECT_EQ(got.size(), 128u);
+    EXPECT_EQ(got[127], 0x5A);
+}
+
+TEST_F(ScannerRead, LengthPastAShortReportYieldsZerosNotStaleBytes) {
+    bus().Update(kPath, [](InterfaceSpec& s) { s.inputReportLength = 8; });
+    ASSERT_EQ(device.FindDevice(0x2E5A, 0xFF45, 0x4A00), 1);
+    ASSERT_EQ(device.OpenDevice(), 1);
+    Queue(0, std::vector<std::uint8_t>(64, 0x33));  // cut to 8 bytes by the device's length
+    Queue(0, {0x00, 20, 0, 0, 0, 0, 0x41, 0x42});
+    std::vector<std::uint8_t> got;
+    ASSERT_EQ(Read(got), 1);
+    ASSERT_EQ(Read(got), 1);
+    ASSERT_EQ(got.size(), 21u);
+    EXPECT_EQ(got[7], 0x42);
+    EXPECT_EQ(got[8], 0x00);
+    EXPECT_EQ(got[20], 0x00);
+}
+
+TEST_F(ScannerRead, SegmentedMessageIsJoinedWithoutHeaders) {
+    device.SetMode(true);
+    std::vector<std::uint8_t> first(15), second(5);
+    for (std::size_t i = 0; i < first.size(); ++i)
+        first[i] = static_cast<std::uint8_t>('a' + i);
+    for (std::size_t i = 0; i < second.size(); ++i)
+        second[i] = static_cast<std::uint8_t>('A' + i);
+    Queue(0, ScannerReport(20, 1, first));
+    Queue(30, ScannerReport(10, 0, second));
+    std::vector<std::uint8_t> got;
+    ASSERT_EQ(Read(got), 1);
+    std::vector<std::uint8_t> expected = first;
+    expected.insert(expected.end(), second.begin(), second.end());
+    EXPECT_EQ(got, expected);
+    EXPECT_EQ(bus().NowMs(), 30u);  // no wait after the last report
+}
+
+TEST_F(ScannerRead, SegmentedContinuationIsASignedByte) {
+    device.SetMode(true);
+    Queue(0, ScannerReport(6, 0x80, {'x'}));
+    Queue(0, ScannerReport(6, 0x7F, {'y'}));
+    Queue(0, ScannerReport(6, 0, {'z'}));
+    std::vector<std::uint8_t> got;
+    ASSERT_EQ(Read(got), 1);
+    EXPECT_EQ(got, std::vector<std::uint8_t>{'x'});
+    ASSERT_EQ(Read(got), 1);
+    EXPECT_EQ(got, (std::vector<std::uint8_t>{'y', 'z'}));
+}
+
+TEST_F(ScannerRead, SegmentedMessageWhoseContinuationNeverComesIsDeliveredInPart) {
+    device.SetMode(true);
+    Queue(100, ScannerReport(8, 1, {'a', 'b', 'c'}));
+    Queue(601, ScannerReport(8, 0, {'d', 'e', 'f'}));  // 1 ms too late
+    std::vector<std::uint8_t> got;
+    ASSERT_EQ(Read(got), 1);
+    EXPECT_EQ(got, (std::vector<std::uint8_t>{'a', 'b', 'c'}));
+    EXPECT_EQ(bus().NowMs(), 600u);
+    EXPECT_EQ(bus().counters().cancels, 1);
+    EXPECT_EQ(bus().PendingReports(kPath), 1u);
+}
+
+TEST_F(ScannerRead, SegmentedReportsWithoutDataStillCountAsArrived) {
+    device.SetMode(true);
+    Queue(0, ScannerReport(5, 0));
+    Queue(0, ScannerReport(-3, 1));
+    Queue(0, ScannerReport(7, 0, {'q', 'r'}));
+    std::vector<std::uint8_t> got;
+    ASSERT_EQ(Read(got), 1);
+    EXPECT_TRUE(got.empty());
+    ASSERT_EQ(Read(got), 1);
+    EXPECT_EQ(got, (std::vector<std::uint8_t>{'q', 'r'}));
+}
+
+TEST_F(ScannerRead, NothingWithin500MsReturnsZeroAtExactlyTheBound) {
+    Queue(501, ScannerReport(0, 0));
+    std::vector<std::uint8_t> got;
+    EXPECT_EQ(Read(got), 0);
+    EXPECT_EQ(bus().NowMs(), 500u);
+    EXPECT_EQ(bus().counters().cancels, 1);
+    // The late report is not lost: it waits for the next read.
+    ASSERT_EQ(Read(got), 1);
+    EXPECT_EQ(bus().NowMs(), 501u);
+}
+
+TEST_F(ScannerRead, ReportArrivingAtTheBoundIsTaken) {
+    Queue(500, ScannerReport(0, 0));
+    std::vector<std::uint8_t> got;
+    EXPECT_EQ(Read(got), 1);
+}
+
+TEST_F(ScannerRead, ClosedOrNeverFoundDeviceReturnsZeroAtOnce) {
+    device.CloseDevice();
+    Queue(0, ScannerReport(0, 0));
+    std::vector<std::uint8_t> got;
+    EXPECT_EQ(Read(got), 0);
+    ScannerHIDDevice fresh;
+    std::int32_t length = 0;
+    std::uint8_t buffer[8];
+    EXPECT_EQ(fresh.ReadReport(buffer, 8, length), 0);
+    EXPECT_EQ(bus().NowMs(), 0u);
+    EXPECT_EQ(bus().counters().reads, 0);
+}
+
+TEST_F(ScannerRead, UnpluggedScannerEndsTheReadAtOnce) {
+    bus().Unplug(kPath);
+    std::vector<std::uint8_t> got;
+    EXPECT_EQ(Read(got), 0);
+    EXPECT_EQ(bus().NowMs(), 0u);
+}
+
+TEST_F(ScannerRead, ModeSurvivesCloseAndReopen) {
+    EXPECT_TRUE(device.SetMode(true));
+    device.CloseDevice();
+    ASSERT_EQ(device.FindDevice(0x2E5A, 0xFF45, 0x4A00), 1);
+    ASSERT_EQ(device.OpenDevice(), 1);
+    Queue(0, ScannerReport(7, 0, {'o', 'k'}));
+    std::vector<std::uint8_t> got;
+    ASSERT_EQ(Read(got), 1);
+    EXPECT_EQ(got, (std::vector<std::uint8_t>{'o', 'k'}));
+    EXPECT_FALSE(device.SetMode(false));
+}
+
+TEST_F(ScannerRead, DataPastTheBufferIsDroppedButTheMessageIsConsumedToItsEnd) {
+    device.SetMode(true);
+    // 20 reports of 57 data bytes: 1140 bytes for a 1024-byte buffer.
+    for (int i = 0; i < 20; ++i) {
+        Queue(0, ScannerReport(62, i < 19 ? 1 : 0,
+                               std::vector<std::uint8_t>(57, static_cast<std::uint8_t>(i))));
+    }
+    Queue(0, ScannerReport(7, 0, {'n', 'x'}));
+    std::vector<std::uint8_t> got;
+    ASSERT_EQ(Read(got), 1);
+    ASSERT_EQ(got.size(), 1024u);
+    EXPECT_EQ(got[0], 0);
+    EXPECT_EQ(got[1023], 17);  // 1023 / 57
+    ASSERT_EQ(Read(got), 1);
+    EXPECT_EQ(got, (std::vector<std::uint8_t>{'n', 'x'}));
+}
+
+TEST_F(ScannerRead, SingleReportLongerThanASmallBufferIsCut) {
+    auto report = ScannerReport(60, 0, std::vector<std::uint8_t>(55, 0x77));
+    Queue(0, report);
+    std::vector<std::uint8_t> got;
+    ASSERT_EQ(Read(got, 10), 1);
+    EXPECT_EQ(got, std::vector<std::uint8_t>(report.begin(), report.begin() + 10));
+}
+
+TEST_F(ScannerRead, EndlessContinuationEndsAfter64Reports) {
+    device.SetMode(true);
+    for (int i = 0; i < 100; ++i) {
+        Queue(static_cast<std::uint64_t>(i), ScannerReport(6, 1, {static_cast<std::uint8_t>(i)}));
+    }
+    std::vector<std::uint8_t> got;
+    ASSERT_EQ(Read(got), 1);
+    EXPECT_EQ(got.size(), 64u);
+    EXPECT_EQ(bus().PendingReports(kPath), 36u);
+}
+
+}  // namespace
+}  // namespace quen::test

@@ -1,0 +1,212 @@
+// The scanner bridge's exported functions, called as the JVM calls them, with a fake JNIEnv.
+#include <gtest/gtest.h>
+
+#include <jni.h>
+
+#include <string>
+#include <vector>
+
+#include "support/fake_jni.h"
+#include "support/sim_fixture.h"
+
+extern "C" {
+jboolean JNICALL Java_com_quendal_javapos_usb_QuenHIDOper_Open(JNIEnv*, jobject);
+jboolean JNICALL Java_com_quendal_javapos_usb_QuenHIDOper_IsDeviceExist(JNIEnv*, jobject);
+jboolean JNICALL Java_com_quendal_javapos_usb_QuenHIDOper_OpenScale(JNIEnv*, jobject);
+jboolean JNICALL Java_com_quendal_javapos_usb_QuenHIDOper_Close(JNIEnv*, jobject);
+jboolean JNICALL Java_com_quendal_javapos_usb_QuenHIDOper_write(JNIEnv*, jobject, jcharArray);
+jcharArray JNICALL Java_com_quendal_javapos_usb_QuenHIDOper_read(JNIEnv*, jobject);
+jboolean JNICALL Java_com_quendal_javapos_usb_QuenHIDOper_SetMode(JNIEnv*, jobject, jboolean);
+}
+
+namespace quen::test {
+namespace {
+
+class ScannerBridge : public SimBusTest {
+  protected:
+    void SetUp() override {
+        SimBusTest::SetUp();
+        Java_com_quendal_javapos_usb_QuenHIDOper_SetMode(env(), nullptr, JNI_FALSE);
+    }
+    void TearDown() override {
+        Close();
+        EXPECT_EQ(bus().counters().openChannels(), 0);
+        EXPECT_EQ(jni.boundsViolations, 0);
+        SimBusTest::TearDown();
+    }
+    JNIEnv* env() { return jni.env(); }
+    bool Open() { return Java_com_quendal_javapos_usb_QuenHIDOper_Open(env(), nullptr); }
+    bool OpenScale() { return Java_com_quendal_javapos_usb_QuenHIDOper_OpenScale(env(), nullptr); }
+    bool Exists() { return Java_com_quendal_javapos_usb_QuenHIDOper_IsDeviceExist(env(), nullptr); }
+    bool Close() { return Java_com_quendal_javapos_usb_QuenHIDOper_Close(env(), nullptr); }
+    bool Write(jcharArray data) {
+        return Java_com_quendal_javapos_usb_QuenHIDOper_write(env(), nullptr, data);
+    }
+    bool Write(const std::u16string& chars) { return Write(jni.NewCharArray(chars)); }
+    jcharArray Read() { return Java_com_quendal_javapos_usb_QuenHIDOper_read(env(), nullptr); }
+    bool SetMode(bool on) {
+        return Java_com_quendal_javapos_usb_QuenHIDOper_SetMode(env(), nullptr,
+                                                                on ? JNI_TRUE : JNI_FALSE);
+    }
+
+    FakeJni jni;
+};
+
+TEST_F(ScannerBridge, OpenPrefersTheFirstScannerUsageEvenWhenItEnumeratesLater) {
+    bus().AddInterface(ScannerInterface("/sim/alternate", 0x4B00));
+    bus().AddInterface(ScannerInterface("/sim/primary", 0x4A00));
+    ASSERT_TRUE(Open());
+    ASSERT_TRUE(Write(u"A"));
+    EXPECT_EQ(bus().Wire("/sim/primary").size(), 1u);
+    EXPECT_TRUE(bus().Wire("/sim/alternate").empty());
+}
+
+TEST_F(ScannerBridge, OpenFallsBackToTheSecondScannerUsage) {
+    bus().AddInterface(ScaleInterface("/sim/scale"));
+    bus().AddInterface(ScannerInterface("/sim/alternate", 0x4B00));
+    EXPECT_TRUE(Exists());
+    ASSERT_TRUE(Open());
+    ASSERT_TRUE(Write(u"A"));
+    EXPECT_EQ(bus().Wire("/sim/alternate").size(), 1u);
+}
+
+TEST_F(ScannerBridge, WithoutAScannerEverythingFailsQuietly) {
+    bus().AddInterface(ScaleInterface("/sim/scale"));
+    EXPECT_FALSE(Exists());
+    EXPECT_FALSE(Open());
+    EXPECT_FALSE(Write(u"A"));
+    EXPECT_EQ(Read(), nullptr);
+    EXPECT_TRUE(Close());
+    EXPECT_EQ(bus().counters().channelsOpened, 0);
+}
+
+TEST_F(ScannerBridge, PresentButNeverOpenedScannerGivesNoData) {
+    bus().AddInterface(ScannerInterface("/sim/scanner"));
+    bus().QueueReport("/sim/scanner", 0, ScannerReport(3, 0));
+    EXPECT_TRUE(Exists());
+    EXPECT_EQ(Read(), nullptr);
+    EXPECT_EQ(bus().counters().channelsOpened, 0);
+    EXPECT_EQ(bus().NowMs(), 0u);
+}
+
+TEST_F(ScannerBridge, WriteKeepsTheLowByteOfEachChar) {
+    bus().AddInterface(ScannerInterface("/sim/scanner"));
+    ASSERT_TRUE(Open());
+    ASSERT_TRUE(Write(u"\u0041\u0142\uFFFF"));
+    const auto wire = bus().Wire("/sim/scanner");
+    ASSERT_EQ(wire.size(), 1u);
+    std::vector<std::uint8_t> expected(64, 0);
+    expected[1] = 0x41;
+    expected[2] = 0x42;
+    expected[3] = 0xFF;
+    EXPECT_EQ(wire[0].bytes, expected);
+}
+
+TEST_F(ScannerBridge, WriteOfAnEmptyArraySendsZerosAndReportsTheOutcome) {
+    bus().AddInterface(ScannerInterface("/sim/scanner"));
+    ASSERT_TRUE(Open());
+    EXPECT_TRUE(Write(u""));
+    EXPECT_EQ(bus().Wire("/sim/scanner")[0].bytes, std::vector<std::uint8_t>(64, 0));
+    bus().SetWriteBehaviour("/sim/scanner", WriteBehaviour::NeverComplete);
+    EXPECT_FALSE(Write(u""));
+    EXPECT_EQ(bus().NowMs(), 6000u);
+}
+
+TEST_F(ScannerBridge, WriteOfNullIsRefused) {
+    bus().AddInterface(ScannerInterface("/sim/scanner"));
+    ASSERT_TRUE(Open());
+    EXPECT_FALSE(Write(static_cast<jcharArray>(nullptr)));
+    EXPECT_EQ(bus().counters().writes, 0);
+}
+
+TEST_F(ScannerBridge, WriteOfAHugeArrayIsCutTo255DataBytes) {
+    auto wide = ScannerInterface("/sim/scanner");
+    wide.outputReportLength = 256;
+    bus().AddInterface(wide);
+    ASSERT_TRUE(Open());
+    std::u16string chars(5000, u'\u0131');
+    ASSERT_TRUE(Write(chars));
+    const auto wire = bus().Wire("/sim/scanner");
+    ASSERT_EQ(wire[0].bytes.size(), 256u);
+    EXPECT_EQ(wire[0].bytes[0], 0x00);
+    EXPECT_EQ(wire[0].bytes[255], 0x31);
+}
+
+TEST_F(ScannerBridge, ReadSignExtendsEachByte) {
+    bus().AddInterface(ScannerInterface("/sim/scanner"));
+    ASSERT_TRUE(Open());
+    bus().QueueReport("/sim/scanner", 0, ScannerReport(8, 0, {0xB5, 0x7F, 0x80}));
+    jcharArray got = Read();
+    ASSERT_NE(got, nullptr);
+    const std::u16string chars = jni.Chars(got);
+    ASSERT_EQ(chars.size(), 9u);
+    EXPECT_EQ(chars[1], u'\u0008');
+    EXPECT_EQ(chars[6], u'\uFFB5');
+    EXPECT_EQ(chars[7], u'\u007F');
+    EXPECT_EQ(chars[8], u'\uFF80');
+}
+
+TEST_F(ScannerBridge, NegativeLengthGivesAnEmptyArrayNotNull) {
+    bus().AddInterface(ScannerInterface("/sim/scanner"));
+    ASSERT_TRUE(Open());
+    bus().QueueReport("/sim/scanner", 0, ScannerReport(-1, 0));
+    jcharArray got = Read();
+    ASSERT_NE(got, nullptr);
+    EXPECT_TRUE(jni.Chars(got).empty());
+}
+
+TEST_F(ScannerBridge, ReadReturnsNullOnSilenceAndWhenTheJvmHasNoRoom) {
+    bus().AddInterface(ScannerInterface("/sim/scanner"));
+    ASSERT_TRUE(Open());
+    EXPECT_EQ(Read(), nullptr);
+    EXPECT_EQ(bus().NowMs(), 500u);
+    bus().QueueReport("/sim/scanner", 500, ScannerReport(2, 0));
+    jni.failNewCharArray = true;
+    EXPECT_EQ(Read(), nullptr);
+}
+
+TEST_F(ScannerBridge, SegmentedModeIsSetBeforeOpenAndHoldsAfterIt) {
+    bus().AddInterface(ScannerInterface("/sim/scanner"));
+    EXPECT_TRUE(SetMode(true));
+    ASSERT_TRUE(Open());
+    bus().QueueReport("/sim/scanner", 0, ScannerReport(7, 1, {'a', 'b'}));
+    bus().QueueReport("/sim/scanner", 5, ScannerReport(7, 0, {'c', 'd'}));
+    jcharArray got = Read();
+    ASSERT_NE(got, nullptr);
+    EXPECT_EQ(jni.Chars(got), u"abcd");
+    EXPECT_FALSE(SetMode(false));
+}
+
+TEST_F(ScannerBridge, OpenScaleSearchesAfreshAfterAScannerWasOpened) {
+    bus().AddInterface(ScannerInterface("/sim/scanner"));
+    bus().AddInterface(ScaleInterface("/sim/scale"));
+    ASSERT_TRUE(Open());
+    ASSERT_TRUE(OpenScale());
+    EXPECT_EQ(bus().counters().openChannels(), 2);  // the scanner's channels were closed
+    ASSERT_TRUE(Write(u"W"));
+    EXPECT_EQ(bus().Wire("/sim/scale").size(), 1u);
+    bus().Unplug("/sim/scale");
+    EXPECT_FALSE(OpenScale());
+}
+
+TEST_F(ScannerBridge, OpenReportsTrueEvenWhenTheChannelsCannotBeOpened) {
+    auto locked = ScannerInterface("/sim/scanner");
+    locked.failChannelOpen = true;
+    bus().AddInterface(locked);
+    EXPECT_TRUE(Open());
+    EXPECT_FALSE(Write(u"A"));
+    EXPECT_EQ(Read(), nullptr);
+    EXPECT_EQ(bus().NowMs(), 0u);
+}
+
+TEST_F(ScannerBridge, CloseBeforeOpenAndTwiceIsTrue) {
+    EXPECT_TRUE(Close());
+    bus().AddInterface(ScannerInterface("/sim/scanner"));
+    ASSERT_TRUE(Open());
+    EXPECT_TRUE(Close());
+    EXPECT_TRUE(Close());
+    EXPECT_EQ(Read(), nullptr);
+}
+
+}  // namespace
+}  // namespace quen::test

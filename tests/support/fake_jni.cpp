@@ -1,0 +1,122 @@
+#include "support/fake_jni.h"
+
+#include <cstddef>
+#include <cstring>
+
+namespace quen::test {
+
+FakeJni::FakeJni() {
+    table_.GetArrayLength = &GetArrayLength;
+    table_.NewCharArray = &NewCharArrayFn;
+    table_.GetCharArrayRegion = &GetCharArrayRegion;
+    table_.SetCharArrayRegion = &SetCharArrayRegion;
+    table_.GetStringUTFChars = &GetStringUTFChars;
+    table_.ReleaseStringUTFChars = &ReleaseStringUTFChars;
+    // The first reserved slot points back at this object, as a JVM keeps its own state there.
+    table_.reserved0 = this;
+    env_.functions = &table_;
+}
+
+FakeJni& FakeJni::Self(JNIEnv* env) {
+    return *static_cast<FakeJni*>(env->functions->reserved0);
+}
+
+FakeJni::CharArray* FakeJni::ArrayOf(jarray array) {
+    return reinterpret_cast<CharArray*>(array);
+}
+
+jcharArray FakeJni::NewCharArray(const std::u16string& chars) {
+    arrays_.push_back(std::make_unique<CharArray>());
+    arrays_.back()->chars.assign(chars.begin(), chars.end());
+    return reinterpret_cast<jcharArray>(arrays_.back().get());
+}
+
+std::u16string FakeJni::Chars(jcharArray array) const {
+    const CharArray* a = ArrayOf(array);
+    return std::u16string(a->chars.begin(), a->chars.end());
+}
+
+jstring FakeJni::NewString(const std::u16string& text) {
+    strings_.push_back(std::make_unique<String>());
+    strings_.back()->text = text;
+    strings_.back()->utf8 = ModifiedUtf8(text);
+    return reinterpret_cast<jstring>(strings_.back().get());
+}
+
+std::string FakeJni::ModifiedUtf8(const std::u16string& text) {
+    // Each UTF-16 unit on its own (surrogates included, three bytes each); U+0000 as C0 80.
+    std::string out;
+    for (char16_t unit : text) {
+        const unsigned u = unit;
+        if (u != 0 && u < 0x80) {
+            out += static_cast<char>(u);
+        } else if (u < 0x800) {
+            out += static_cast<char>(0xC0 | (u >> 6));
+            out += static_cast<char>(0x80 | (u & 0x3F));
+        } else {
+            out += static_cast<char>(0xE0 | (u >> 12));
+            out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (u & 0x3F));
+        }
+    }
+    return out;
+}
+
+jsize JNICALL FakeJni::GetArrayLength(JNIEnv*, jarray array) {
+    return static_cast<jsize>(ArrayOf(array)->chars.size());
+}
+
+jcharArray JNICALL FakeJni::NewCharArrayFn(JNIEnv* env, jsize length) {
+    FakeJni& self = Self(env);
+    if (self.failNewCharArray || length < 0) {
+        return nullptr;
+    }
+    ++self.arraysCreatedByCode;
+    return self.NewCharArray(std::u16string(static_cast<std::size_t>(length), u'\0'));
+}
+
+void JNICALL FakeJni::GetCharArrayRegion(JNIEnv* env, jcharArray array, jsize start, jsize length,
+                                         jchar* buffer) {
+    const CharArray* a = ArrayOf(array);
+    if (start < 0 || length < 0 ||
+        static_cast<std::size_t>(start) + static_cast<std::size_t>(length) > a->chars.size()) {
+        ++Self(env).boundsViolations;
+        return;
+    }
+    if (length > 0) {
+        std::memcpy(buffer, a->chars.data() + start,
+                    static_cast<std::size_t>(length) * sizeof(jchar));
+    }
+}
+
+void JNICALL FakeJni::SetCharArrayRegion(JNIEnv* env, jcharArray array, jsize start, jsize length,
+                                         const jchar* buffer) {
+    CharArray* a = ArrayOf(array);
+    if (start < 0 || length < 0 ||
+        static_cast<std::size_t>(start) + static_cast<std::size_t>(length) > a->chars.size()) {
+        ++Self(env).boundsViolations;
+        return;
+    }
+    if (length > 0) {
+        std::memcpy(a->chars.data() + start, buffer,
+                    static_cast<std::size_t>(length) * sizeof(jchar));
+    }
+}
+
+const char* JNICALL FakeJni::GetStringUTFChars(JNIEnv* env, jstring string, jboolean* isCopy) {
+    FakeJni& self = Self(env);
+    if (self.failGetStringUtfChars) {
+        return nullptr;
+    }
+    ++self.stringsObtained;
+    if (isCopy != nullptr) {
+        *isCopy = JNI_FALSE;
+    }
+    return reinterpret_cast<String*>(string)->utf8.c_str();
+}
+
+void JNICALL FakeJni::ReleaseStringUTFChars(JNIEnv* env, jstring, const char*) {
+    ++Self(env).stringsReleased;
+}
+
+}  // namespace quen::test

@@ -1,0 +1,67 @@
+// A small stand-in for the JVM's JNIEnv: a function table holding just the JNI functions the
+// bridges use, over arrays and strings that a test makes. Lets the exported functions be called
+// without a JVM, on every platform the tests run on (Windows builds included).
+#pragma once
+
+#include <jni.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace quen::test {
+
+class FakeJni {
+  public:
+    FakeJni();
+    FakeJni(const FakeJni&) = delete;
+    FakeJni& operator=(const FakeJni&) = delete;
+
+    JNIEnv* env() { return &env_; }
+
+    // Arrays and strings live as long as this object.
+    jcharArray NewCharArray(const std::u16string& chars);
+    std::u16string Chars(jcharArray array) const;
+    jstring NewString(const std::u16string& text);
+
+    // The modified UTF-8 form the JVM hands over for a string of UTF-16 units.
+    static std::string ModifiedUtf8(const std::u16string& text);
+
+    // Faults a test can ask for: NewCharArray / GetStringUTFChars yield null (out of memory).
+    bool failNewCharArray = false;
+    bool failGetStringUtfChars = false;
+
+    // What the code under test did.
+    int arraysCreatedByCode = 0;
+    int stringsObtained = 0;
+    int stringsReleased = 0;
+    // A region call outside an array's bounds: a real JVM would raise an exception.
+    int boundsViolations = 0;
+
+  private:
+    struct CharArray {
+        std::vector<jchar> chars;
+    };
+    struct String {
+        std::u16string text;
+        std::string utf8;
+    };
+    static FakeJni& Self(JNIEnv* env);
+    static CharArray* ArrayOf(jarray array);
+
+    static jsize JNICALL GetArrayLength(JNIEnv* env, jarray array);
+    static jcharArray JNICALL NewCharArrayFn(JNIEnv* env, jsize length);
+    static void JNICALL GetCharArrayRegion(JNIEnv* env, jcharArray array, jsize start, jsize length,
+                                           jchar* buffer);
+    static void JNICALL SetCharArrayRegion(JNIEnv* env, jcharArray array, jsize start, jsize length,
+                                           const jchar* buffer);
+    static const char* JNICALL GetStringUTFChars(JNIEnv* env, jstring string, jboolean* isCopy);
+    static void JNICALL ReleaseStringUTFChars(JNIEnv* env, jstring string, const char* chars);
+
+    JNINativeInterface_ table_{};
+    JNIEnv env_{};
+    std::vector<std::unique_ptr<CharArray>> arrays_;
+    std::vector<std::unique_ptr<String>> strings_;
+};
+
+}  // namespace quen::test

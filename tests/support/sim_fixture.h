@@ -1,0 +1,38 @@
+// A fixture per scenario on the simulated bus: a fresh bus on the virtual clock for each test,
+// interfaces declared in a line each, and a check after each test that every query handle and
+// enumeration taken was given back and no stale handle was ever used.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "hid/sim/sim_bus.h"
+
+namespace quen::test {
+
+using hid::sim::InterfaceSpec;
+using hid::sim::SimBus;
+using hid::sim::WriteBehaviour;
+
+// The maker's interfaces as tests declare them.
+InterfaceSpec ScannerInterface(const std::string& path, std::uint16_t usage = 0x4A00);
+InterfaceSpec ScaleInterface(const std::string& path);
+// Another maker's device on the bus.
+InterfaceSpec ForeignInterface(const std::string& path);
+
+// An input report: byte 0 the report ID, byte 1 L, byte 5 continuation, data from byte 6.
+std::vector<std::uint8_t> ScannerReport(int last, int continuation,
+                                        const std::vector<std::uint8_t>& data = {});
+
+class SimBusTest : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    SimBus& bus() { return SimBus::Instance(); }
+};
+
+}  // namespace quen::test
