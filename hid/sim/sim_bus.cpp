@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 namespace quen::hid::sim {
 namespace {
@@ -27,7 +28,11 @@ void SimBus::Reset(ClockMode mode) {
     virtualNowMs_ = 0;
     realEpochUs_ = SteadyMicros();
     interfaces_.clear();
-    handles_.clear();
+    // Events belong to the process, not to the devices: a library's device object keeps the
+    // ones it created for its whole life, across every bus the tests set up.
+    for (auto it = handles_.begin(); it != handles_.end();) {
+        it = it->second.kind == HandleKind::Event ? std::next(it) : handles_.erase(it);
+    }
     counters_ = Counters{};
     failEventCreation_ = false;
     wireLog_.clear();

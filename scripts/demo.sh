@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# The demo: a till on the simulated HID bus in real time. Builds the libraries and the jar, then a
+# Java program reads barcodes from the scanner in both modes and a settling weight from the scale
+# through the real Java classes and native libraries.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/lib/packages.sh
+ensure_packages "${QUEN_BUILD_PACKAGES[@]}"
+
+cmake --preset linux -DQUENLINK_TESTS=OFF >/dev/null
+cmake --build --preset linux --target scannerlink scalelink quenlink_jar quenlink_demo >/dev/null
+build=build/linux
+echo "built:"
+ls -1 "$build"/lib/*.so "$build"/java/*.jar | sed 's/^/  /'
+echo
+QUENLINK_SIM_SCENARIO="$PWD/$build/demo-scenario.txt" \
+    java -Djava.library.path="$build/lib" \
+    -cp "$build/java/quenlink.jar:$build/java/quenlink-demo.jar" com.quendal.demo.TillDemo

@@ -1,0 +1,23 @@
+# ensure_packages PKG...: installs with apt the Debian packages that are missing. Sourced by the
+# entry-point scripts, so a fresh machine needs nothing installed by hand.
+ensure_packages() {
+    local missing=()
+    local pkg
+    for pkg in "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
+            missing+=("$pkg")
+        fi
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "installing: ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    if [ -z "${QUEN_APT_UPDATED:-}" ]; then
+        $sudo apt-get update -q
+        export QUEN_APT_UPDATED=1
+    fi
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+# The packages every Linux build needs.
+QUEN_BUILD_PACKAGES=(cmake make g++ openjdk-17-jdk-headless)
