@@ -19,6 +19,8 @@ else()
     set(QUEN_JNI_INCLUDE_DIRS ${QUEN_JNI_INCLUDE} ${QUEN_JNI_INCLUDE}/linux)
 endif()
 
+set(QUEN_CMAKE_DIR ${CMAKE_CURRENT_LIST_DIR})
+
 add_library(quen_jni_headers INTERFACE)
 target_include_directories(quen_jni_headers SYSTEM INTERFACE ${QUEN_JNI_INCLUDE_DIRS})
 
@@ -39,7 +41,10 @@ function(quen_add_jni_library name)
             quen_add_version_resource(${name} "${ARG_DESCRIPTION}")
         endif()
     else()
-        # Every undefined symbol must be resolved at link time, not when the JVM loads us.
-        target_link_options(${name} PRIVATE -Wl,--no-undefined)
+        # Every undefined symbol must be resolved at link time, not when the JVM loads us, and
+        # nothing but the native methods leaves the library (not even template instances).
+        target_link_options(${name} PRIVATE -Wl,--no-undefined
+                            -Wl,--version-script=${QUEN_CMAKE_DIR}/jni-exports.map)
+        set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS ${QUEN_CMAKE_DIR}/jni-exports.map)
     endif()
 endfunction()

@@ -7,9 +7,9 @@ cd "$(dirname "$0")/.."
 source scripts/lib/packages.sh
 ensure_packages "${QUEN_BUILD_PACKAGES[@]}"
 
-cmake --preset linux -DQUENLINK_TESTS=OFF >/dev/null
-cmake --build --preset linux --target scannerlink scalelink quenlink_jar quenlink_demo >/dev/null
-build=build/linux
+build=build/demo
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUENLINK_TESTS=OFF >/dev/null
+cmake --build "$build" -j2 --target scannerlink scalelink quenlink_jar quenlink_demo >/dev/null
 echo "built:"
 ls -1 "$build"/lib/*.so "$build"/java/*.jar | sed 's/^/  /'
 echo
