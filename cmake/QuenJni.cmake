@@ -48,3 +48,14 @@ function(quen_add_jni_library name)
         set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS ${QUEN_CMAKE_DIR}/jni-exports.map)
     endif()
 endfunction()
+
+# quen_add_hid_bridge(name CORE core SOURCES ... DESCRIPTION text)
+# A HID bridge: the shipped library `name` on the shipped platform layer, and `core`_core_sim, the
+# same code on the simulated bus as a static library for the tests.
+function(quen_add_hid_bridge name)
+    cmake_parse_arguments(ARG "" "CORE;DESCRIPTION" "SOURCES" ${ARGN})
+    add_library(${ARG_CORE}_core_sim STATIC ${ARG_SOURCES})
+    target_link_libraries(${ARG_CORE}_core_sim PUBLIC quen_hid_sim)
+    quen_add_jni_library(${name} SOURCES ${ARG_SOURCES} LINK ${QUEN_HID_SHIPPED}
+                         DESCRIPTION "${ARG_DESCRIPTION}")
+endfunction()

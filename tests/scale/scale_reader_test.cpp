@@ -35,19 +35,9 @@ class ScaleRead : public SimBusTest {
         SimBusTest::TearDown();
     }
     int Read(std::vector<std::uint8_t>& out) {
-        std::vector<std::uint8_t> block(scale::kBlockCapacity + 16, 0xEE);
-        std::int32_t length = -7;
-        const int result = device.ReadReport(block.data(), scale::kBlockCapacity, length);
-        for (std::size_t i = scale::kBlockCapacity; i < block.size(); ++i) {
-            EXPECT_EQ(block[i], 0xEE) << "written past the block at " << i;
-        }
-        if (result == 0) {
-            EXPECT_EQ(length, -7);
-            out.clear();
-        } else {
-            out.assign(block.begin(), block.begin() + length);
-        }
-        return result;
+        return GuardedRead([this](std::uint8_t* b, std::int32_t c,
+                                  std::int32_t& l) { return device.ReadReport(b, c, l); },
+                           scale::kBlockCapacity, out);
     }
 
     ScaleHIDDevice device;

@@ -29,21 +29,10 @@ class ScannerRead : public SimBusTest {
     void Queue(std::uint64_t atMs, const std::vector<std::uint8_t>& report) {
         bus().QueueReport(kPath, atMs, report);
     }
-    // Reads into a fresh buffer; returns the bytes, or nothing with result 0.
     int Read(std::vector<std::uint8_t>& out, std::int32_t capacity = 1024) {
-        std::vector<std::uint8_t> buffer(static_cast<std::size_t>(capacity) + 16, 0xEE);
-        std::int32_t length = -7;
-        const int result = device.ReadReport(buffer.data(), capacity, length);
-        for (std::size_t i = static_cast<std::size_t>(capacity); i < buffer.size(); ++i) {
-            EXPECT_EQ(buffer[i], 0xEE) << "written past the buffer at " << i;
-        }
-        if (result == 0) {
-            EXPECT_EQ(length, -7) << "length must be left untouched";
-            out.clear();
-        } else {
-            out.assign(buffer.begin(), buffer.begin() + length);
-        }
-        return result;
+        return GuardedRead([this](std::uint8_t* b, std::int32_t c,
+                                  std::int32_t& l) { return device.ReadReport(b, c, l); },
+                           capacity, out);
     }
 
     ScannerHIDDevice device;

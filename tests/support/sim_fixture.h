@@ -27,6 +27,27 @@ InterfaceSpec ForeignInterface(const std::string& path);
 std::vector<std::uint8_t> ScannerReport(int last, int continuation,
                                         const std::vector<std::uint8_t>& data = {});
 
+// Calls `read(buffer, capacity, length)` on a buffer with guard bytes past `capacity` and checks
+// that nothing was stored past it, and that a read giving 0 left `length` alone. Returns the
+// read's result; `out` holds the bytes stored (empty on 0).
+template <typename Read>
+int GuardedRead(Read read, std::int32_t capacity, std::vector<std::uint8_t>& out) {
+    constexpr std::uint8_t kGuard = 0xEE;
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(capacity) + 16, kGuard);
+    std::int32_t length = -7;
+    const int result = read(buffer.data(), capacity, length);
+    for (std::size_t i = static_cast<std::size_t>(capacity); i < buffer.size(); ++i) {
+        EXPECT_EQ(buffer[i], kGuard) << "stored past the buffer at " << i;
+    }
+    out.clear();
+    if (result == 0) {
+        EXPECT_EQ(length, -7) << "length must be left untouched";
+    } else {
+        out.assign(buffer.begin(), buffer.begin() + length);
+    }
+    return result;
+}
+
 class SimBusTest : public ::testing::Test {
   protected:
     void SetUp() override;
