@@ -1,0 +1,4 @@
+# Windows x64 with MinGW-w64 from Debian (g++-mingw-w64-x86-64-posix).
+set(CMAKE_SYSTEM_PROCESSOR AMD64)
+set(QUEN_MINGW_TRIPLE x86_64-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/toolchain-mingw-common.cmake)
