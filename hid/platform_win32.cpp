@@ -1,0 +1,221 @@
+// The Windows platform layer: SetupAPI lists the HID interfaces present, the HID class library
+// reads their attributes and capabilities, and overlapped file I/O gives every report read and
+// write its time-out.
+#include "hid/platform.h"
+
+#include <windows.h>
+// The HID headers need <windows.h> first, and they declare C functions without an extern "C" of
+// their own.
+extern "C" {
+#include <hidsdi.h>
+#include <hidpi.h>
+}
+#include <setupapi.h>
+
+#include <cstring>
+#include <memory>
+#include <new>
+
+namespace quen::hid {
+
+// One enumeration: the HID interface class and the device information set listing its members.
+struct InterfaceList {
+    GUID hidGuid;
+    HDEVINFO deviceInfoSet;
+};
+
+namespace {
+
+static_assert((DIGCF_PRESENT | DIGCF_DEVICEINTERFACE) == 0x12);
+// cbSize of a detail block is the size of the structure's fixed part, not of the block: 5 on x86,
+// where setupapi.h packs it to one byte, and 8 on x64.
+#if defined(_WIN64)
+static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) == 8);
+#else
+static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) == 5);
+#endif
+static_assert(sizeof(HIDD_ATTRIBUTES) == 12);
+
+HANDLE ToHandle(NativeHandle handle) {
+    return reinterpret_cast<HANDLE>(handle);
+}
+
+NativeHandle FromHandle(HANDLE handle) {
+    return reinterpret_cast<NativeHandle>(handle);
+}
+
+// Ends the overlapped operation that ReadFile or WriteFile has just been asked for (`started` is
+// what that call returned) and tells how it went. When this returns the operation is over, so
+// its buffer and OVERLAPPED may go out of scope. `transferred` gets the byte count.
+IoOutcome FinishOverlapped(HANDLE channel, HANDLE event, OVERLAPPED* overlapped, BOOL started,
+                           std::uint32_t timeoutMs, DWORD* transferred) {
+    IoOutcome outcome;
+    if (!started && GetLastError() != ERROR_IO_PENDING) {
+        // Refused at once (device gone, pipe broken): nothing is pending. The event must not be
+        // asked: it was created signalled and may still be.
+        outcome = IoOutcome::Failed;
+    } else {
+        const DWORD wait = started ? WAIT_OBJECT_0 : WaitForSingleObject(event, timeoutMs);
+        if (wait == WAIT_OBJECT_0) {
+            outcome = GetOverlappedResult(channel, overlapped, transferred, FALSE)
+                          ? IoOutcome::Completed
+                          : IoOutcome::Failed;
+        } else {
+            // Timed out (or the wait failed). CancelIo only asks for the cancellation: until the
+            // operation has finished, the system may still write to the buffer and the
+            // OVERLAPPED, so wait for it. If it completed before the cancellation took hold, it
+            // counts as completed.
+            CancelIo(channel);
+            if (GetOverlappedResult(channel, overlapped, transferred, TRUE)) {
+                outcome = IoOutcome::Completed;
+            } else if (wait == WAIT_TIMEOUT && GetLastError() == ERROR_OPERATION_ABORTED) {
+                outcome = IoOutcome::TimedOut;
+            } else {
+                outcome = IoOutcome::Failed;
+            }
+        }
+    }
+    ResetEvent(event);
+    return outcome;
+}
+
+}  // namespace
+
+namespace platform {
+
+InterfaceList* OpenInterfaceList() {
+    std::unique_ptr<InterfaceList> list(new (std::nothrow) InterfaceList{});
+    if (!list) {
+        return nullptr;
+    }
+    HidD_GetHidGuid(&list->hidGuid);
+    list->deviceInfoSet = SetupDiGetClassDevsA(&list->hidGuid, nullptr, nullptr,
+                                               DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (list->deviceInfoSet == INVALID_HANDLE_VALUE) {
+        return nullptr;
+    }
+    return list.release();
+}
+
+PathStatus InterfacePath(InterfaceList* list, std::uint32_t index, char* path,
+                         std::size_t capacity) {
+    SP_DEVICE_INTERFACE_DATA data{};
+    data.cbSize = sizeof data;
+    if (!SetupDiEnumDeviceInterfaces(list->deviceInfoSet, nullptr, &list->hidGuid, index, &data)) {
+        return PathStatus::End;
+    }
+    // The first call only tells the size of the detail block; it fails by design.
+    DWORD required = 0;
+    SetupDiGetDeviceInterfaceDetailA(list->deviceInfoSet, &data, nullptr, 0, &required, nullptr);
+    if (required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) {
+        return PathStatus::Unusable;
+    }
+    std::unique_ptr<char[]> block(new (std::nothrow) char[required]);
+    if (!block) {
+        return PathStatus::Unusable;
+    }
+    auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(block.get());
+    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+    if (!SetupDiGetDeviceInterfaceDetailA(list->deviceInfoSet, &data, detail, required, nullptr,
+                                          nullptr)) {
+        return PathStatus::Unusable;
+    }
+    const std::size_t pathRoom = required - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
+    const std::size_t length = strnlen(detail->DevicePath, pathRoom);
+    if (length == pathRoom || length >= capacity) {
+        return PathStatus::Unusable;
+    }
+    std::memcpy(path, detail->DevicePath, length + 1);
+    return PathStatus::Ok;
+}
+
+void CloseInterfaceList(InterfaceList* list) {
+    SetupDiDestroyDeviceInfoList(list->deviceInfoSet);
+    delete list;
+}
+
+NativeHandle OpenQueryHandle(const char* path) {
+    // No access rights: enough for the HidD_ queries, and granted even while another program
+    // holds the device open.
+    return FromHandle(CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+}
+
+bool QueryAttributes(NativeHandle queryHandle, InterfaceAttributes* attributes) {
+    HIDD_ATTRIBUTES hidAttributes{};
+    hidAttributes.Size = sizeof hidAttributes;
+    if (!HidD_GetAttributes(ToHandle(queryHandle), &hidAttributes)) {
+        return false;
+    }
+    attributes->vendorId = hidAttributes.VendorID;
+    attributes->productId = hidAttributes.ProductID;
+    return true;
+}
+
+bool QueryCaps(NativeHandle queryHandle, InterfaceCaps* caps) {
+    PHIDP_PREPARSED_DATA preparsed = nullptr;
+    if (!HidD_GetPreparsedData(ToHandle(queryHandle), &preparsed)) {
+        return false;
+    }
+    HIDP_CAPS hidCaps{};
+    const bool ok = HidP_GetCaps(preparsed, &hidCaps) == HIDP_STATUS_SUCCESS;
+    HidD_FreePreparsedData(preparsed);
+    if (!ok) {
+        return false;
+    }
+    caps->usage = hidCaps.Usage;
+    caps->usagePage = hidCaps.UsagePage;
+    caps->inputReportByteLength = hidCaps.InputReportByteLength;
+    caps->outputReportByteLength = hidCaps.OutputReportByteLength;
+    return true;
+}
+
+void CloseQueryHandle(NativeHandle queryHandle) {
+    CloseHandle(ToHandle(queryHandle));
+}
+
+NativeHandle OpenChannel(const char* path, ChannelKind kind) {
+    const DWORD access = kind == ChannelKind::Read ? GENERIC_READ : GENERIC_WRITE;
+    return FromHandle(CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
+}
+
+void CloseChannel(NativeHandle channel) {
+    CloseHandle(ToHandle(channel));
+}
+
+NativeHandle CreateCompletionEvent() {
+    // Manual reset, created signalled. ReadFile and WriteFile reset it when they start, so a
+    // signalled event before then means nothing. The empty name makes an unnamed event, one of
+    // its own for every call.
+    const HANDLE event = CreateEventA(nullptr, TRUE, TRUE, "");
+    return event == nullptr ? kNoEvent : FromHandle(event);
+}
+
+IoOutcome ReadInputReport(NativeHandle channel, NativeHandle event, std::uint8_t* buffer,
+                          std::uint32_t length, std::uint32_t timeoutMs) {
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = ToHandle(event);
+    DWORD got = 0;
+    const BOOL started = ReadFile(ToHandle(channel), buffer, length, &got, &overlapped);
+    return FinishOverlapped(ToHandle(channel), ToHandle(event), &overlapped, started, timeoutMs,
+                            &got);
+}
+
+IoOutcome WriteOutputReport(NativeHandle channel, NativeHandle event, const std::uint8_t* report,
+                            std::uint32_t length, std::uint32_t timeoutMs) {
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = ToHandle(event);
+    DWORD written = 0;
+    const BOOL started = WriteFile(ToHandle(channel), report, length, &written, &overlapped);
+    const IoOutcome outcome = FinishOverlapped(ToHandle(channel), ToHandle(event), &overlapped,
+                                               started, timeoutMs, &written);
+    // A write counts only when the device took the whole report.
+    if (outcome == IoOutcome::Completed && written != length) {
+        return IoOutcome::Failed;
+    }
+    return outcome;
+}
+
+}  // namespace platform
+}  // namespace quen::hid
