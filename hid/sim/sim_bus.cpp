@@ -288,7 +288,9 @@ IoOutcome SimBus::Read(NativeHandle channel, NativeHandle event, std::uint8_t* b
             target.reports.erase(target.reports.begin());
             // Like a HID read: the whole report length arrives; a longer report is cut.
             const std::size_t n = std::min<std::size_t>(length, report.bytes.size());
-            std::memcpy(buffer, report.bytes.data(), n);
+            if (n > 0) {
+                std::memcpy(buffer, report.bytes.data(), n);
+            }
             return IoOutcome::Completed;
         }
         if (NowLocked() >= deadline) {
