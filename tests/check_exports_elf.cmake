@@ -1,4 +1,4 @@
-# cmake -DNM=nm -DLIBRARY=path -DEXPECTED="a;b;c" -P check_exports.cmake
+# cmake -DNM=nm -DLIBRARY=path -DEXPECTED="a;b;c" -P check_exports_elf.cmake
 # Fails unless the library's dynamic symbol table defines exactly the expected symbols.
 execute_process(COMMAND ${NM} -D --defined-only --format=just-symbols ${LIBRARY}
                 OUTPUT_VARIABLE out RESULT_VARIABLE rc)
