@@ -17,6 +17,7 @@
 
 #include "config/config_call.h"
 #include "support/fake_jni.h"
+#include "support/utf16_hex.h"
 
 extern "C" {
 #define QUEN_NATIVE_METHOD(name)                                                \
@@ -35,16 +36,7 @@ using Fields = std::map<std::string, std::string>;
 const Events kCalled{"load", "call", "unload"};
 const Events kNotCalled{"load", "unload"};
 
-// A text's units as the stand-in writes them.
-std::string Hex(const std::u16string& text) {
-    std::string out;
-    for (char16_t unit : text) {
-        char hex[5];
-        std::snprintf(hex, sizeof hex, "%04x", static_cast<unsigned>(unit));
-        out += hex;
-    }
-    return out;
-}
+using quen::test::Utf16Hex;
 
 class SetuplinkTest : public ::testing::Test, public ModuleServices {
   protected:
@@ -151,8 +143,8 @@ TEST_P(ConfigCallTest, HandsRecordAndTextsOverAndReturnsTheCell) {
                           {"alwaysOne", "1"},
                           {"value6", "1"},
                           {"value5", "5"},
-                          {"text1", Hex(u"C:\\cfg\\till.cfg")},
-                          {"text2", Hex(u"note")},
+                          {"text1", Utf16Hex(u"C:\\cfg\\till.cfg")},
+                          {"text2", Utf16Hex(u"note")},
                           {"text3", ""},
                           {"text2IsText3", "0"},
                           {"cell", "-1"},
@@ -280,8 +272,8 @@ TEST_F(NativeMethodTest, TextsArriveAsTheJavaStringsUnitsUpToAFullBuffer) {
         0);
     Fields call = LastCall();
     // Terminated within the buffer: the terminator is its last unit.
-    EXPECT_EQ(call["text1"], Hex(longest));
-    EXPECT_EQ(call["text2"], Hex(foreign));
+    EXPECT_EQ(call["text1"], Utf16Hex(longest));
+    EXPECT_EQ(call["text2"], Utf16Hex(foreign));
 }
 
 TEST_F(NativeMethodTest, FlashRefusedReturnsWithoutPause) {

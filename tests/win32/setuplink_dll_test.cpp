@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "support/fake_jni.h"
+#include "support/utf16_hex.h"
 
 namespace quen::test {
 namespace {
@@ -71,15 +72,7 @@ std::string BesideThisProgram(const std::string& relative) {
     return path.substr(0, path.find_last_of("\\/") + 1) + relative;
 }
 
-std::string Hex(const std::u16string& text) {
-    std::string out;
-    for (char16_t unit : text) {
-        char hex[5];
-        std::snprintf(hex, sizeof hex, "%04x", static_cast<unsigned>(unit));
-        out += hex;
-    }
-    return out;
-}
+using quen::test::Utf16Hex;
 
 class SetuplinkDll : public ::testing::Test {
   protected:
@@ -193,8 +186,8 @@ TEST_F(SetuplinkDll, DownloadHandsTheRecordAndTheTextsToTheLibrary) {
     EXPECT_EQ(call.at("alwaysOne"), "1");
     EXPECT_EQ(call.at("value6"), std::to_string(kValue6));
     EXPECT_EQ(call.at("value5"), std::to_string(kValue5));
-    EXPECT_EQ(call.at("text1"), Hex(text1));
-    EXPECT_EQ(call.at("text2"), Hex(text2));
+    EXPECT_EQ(call.at("text1"), Utf16Hex(text1));
+    EXPECT_EQ(call.at("text2"), Utf16Hex(text2));
     EXPECT_EQ(call.at("text3"), "");
     EXPECT_EQ(call.at("text2IsText3"), "0");
     EXPECT_EQ(call.at("cell"), "-1");
