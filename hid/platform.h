@@ -1,6 +1,16 @@
 // The platform seam of the HID device object: the few operations it needs from the operating
-// system. One source file per platform fills them in (platform_win32.cpp, sim/platform_sim.cpp);
-// the build picks one. Nothing above this header asks which platform it runs on.
+// system. One source file per platform fills them in (platform_win32.cpp, platform_hidraw.cpp,
+// sim/platform_sim.cpp); the build picks one. Nothing above this header asks which platform it
+// runs on, and a new platform needs nothing but this header.
+//
+// Every operation below states its contract: what it writes on failure, which handles it takes,
+// what may block and for how long. The caller (the device object and its search) keeps these
+// rules:
+//   - Handles passed in are ones this seam handed out and that are still open; kInvalidHandle and
+//     kNoEvent are never passed to an operation except where one says it accepts them.
+//   - One thread at a time uses a given channel; a channel is never closed while a read or write
+//     on it is in progress. A read channel and a write channel may be used by two threads at once.
+//   - Enumeration and query operations may allocate; ReadInputReport and WriteOutputReport do not.
 #pragma once
 
 #include <cstddef>
@@ -8,7 +18,7 @@
 
 namespace quen::hid {
 
-// A handle as the platform knows it: a Windows HANDLE, a file descriptor, a simulated id.
+// A handle as the platform knows it: a Windows HANDLE, a channel record, a simulated id.
 using NativeHandle = std::intptr_t;
 // Marks a channel or query handle that is not open (Windows' INVALID_HANDLE_VALUE is -1 too).
 inline constexpr NativeHandle kInvalidHandle = -1;
@@ -22,7 +32,8 @@ struct InterfaceAttributes {
 };
 
 // What the device object needs of an interface's capabilities. Report lengths are counted the
-// Windows way: report ID byte included, also for devices without numbered reports.
+// Windows way: the longest report of the interface's top-level collection plus one byte for the
+// report ID, also for devices without numbered reports (whose reports carry ID 0 in byte 0).
 struct InterfaceCaps {
     std::uint16_t usage = 0;
     std::uint16_t usagePage = 0;
@@ -44,51 +55,95 @@ enum class IoOutcome {
     Failed,     // the platform refused or the device is gone; the buffer holds nothing new
 };
 
+// Why the latest OpenChannel on this thread failed, for tools that tell a person what to fix.
+// The bridges never ask: to Java a channel that did not open is simply not open.
+enum class OpenFailure {
+    None,              // the latest open succeeded
+    NotFound,          // the device is not there (any more)
+    PermissionDenied,  // present, but this user may not open it (Linux: see the udev rule)
+    Busy,              // present, but held exclusively by another program
+    Other,
+};
+
 // A snapshot of the HID interfaces present, in the platform's enumeration order.
 struct InterfaceList;
 
 namespace platform {
 
-// Starts an enumeration of the HID interfaces present. Null when it cannot be started, which
-// the caller treats as an empty list. Every list is released with CloseInterfaceList.
+// --- Enumeration -------------------------------------------------------------------------------
+
+// Takes a snapshot of the HID interfaces present. Null when no enumeration can be started, which
+// the caller treats as an empty list. Does not wait for devices; may allocate.
 InterfaceList* OpenInterfaceList();
 
 // Stores the path of interface `index` in `path` (capacity bytes, NUL included). Indexes are
-// asked for in order from 0; End comes once the list is exhausted.
+// asked for in order from 0; End once the list is exhausted, and for every index after that.
+// On Unusable or End `path` holds nothing meaningful. The same snapshot gives the same answers.
 PathStatus InterfacePath(InterfaceList* list, std::uint32_t index, char* path,
                          std::size_t capacity);
 
+// Releases a snapshot. Takes only a list that OpenInterfaceList returned (never null).
 void CloseInterfaceList(InterfaceList* list);
 
-// Opens a handle that may only query the interface (no read or write access), so that devices
-// held open by others can still be examined. kInvalidHandle on failure.
+// --- Queries -----------------------------------------------------------------------------------
+
+// Opens a handle that may only query the interface at `path` (no read or write access), so that
+// devices held open by others, or not openable by this user, can still be examined.
+// kInvalidHandle when the path names no interface present. Does not block on the device.
 NativeHandle OpenQueryHandle(const char* path);
 
+// Fills `attributes` (true) or leaves it untouched (false). May ask the device; bounded by the
+// platform's own control-request time-out.
 bool QueryAttributes(NativeHandle queryHandle, InterfaceAttributes* attributes);
 
+// Fills `caps` (true) or leaves it untouched (false): false also when the interface's reports
+// cannot be described. Asked only of interfaces of the wanted vendor.
 bool QueryCaps(NativeHandle queryHandle, InterfaceCaps* caps);
 
+// Releases a query handle. Never given kInvalidHandle.
 void CloseQueryHandle(NativeHandle queryHandle);
 
-// Opens a read or write channel for report I/O with time-outs. kInvalidHandle on failure.
+// --- Channels ----------------------------------------------------------------------------------
+
+// Opens a read or write channel for report I/O on the interface at `path`. kInvalidHandle on
+// failure, with the cause kept for LastOpenFailure. A read channel delivers only the input
+// reports of this interface's own collection, as a Windows handle does. Does not block.
 NativeHandle OpenChannel(const char* path, ChannelKind kind);
 
+// The cause of the latest OpenChannel failure on the calling thread; None after a success.
+OpenFailure LastOpenFailure();
+
+// Closes a channel. Never given kInvalidHandle; nothing is in progress on it (see above).
 void CloseChannel(NativeHandle channel);
 
 // Creates the completion event that one direction's I/O waits on; kNoEvent on failure. Events
-// live as long as the library: they are created once and reused by every later channel.
+// live as long as the library: created once, reused by every later channel, never closed. A
+// platform whose waits need no event returns a fixed token that is not kNoEvent.
 NativeHandle CreateCompletionEvent();
 
-// Reads one input report of `length` bytes into `buffer`, waiting at most timeoutMs. Byte 0 is
-// the report ID on every platform. On TimedOut the read has been cancelled and is over: the
-// buffer may be reused at once. An operation that completed while it was being cancelled is
-// reported as Completed.
+// --- Report I/O --------------------------------------------------------------------------------
+
+// Reads one input report of `length` bytes (at most 256) into `buffer`, waiting at most
+// timeoutMs for it. Byte 0 is the report ID on every platform (0 for a device without numbered
+// reports); bytes past a shorter report are left as they were.
+//   Completed: buffer[0, length) holds the report. A report that completed while the read was
+//              being cancelled counts as completed.
+//   TimedOut:  no report within timeoutMs; the read has been cancelled and is over, the buffer
+//              is untouched and may be reused at once; no report is lost by the cancellation.
+//   Failed:    the channel is broken or the device gone; the buffer is untouched. Returns only
+//              once timeoutMs has passed since the call, so that a caller that reads until it
+//              gets data keeps its pace on a dead device instead of spinning a core.
+// Blocks for timeoutMs at most, plus the time a cancellation takes to finish.
 IoOutcome ReadInputReport(NativeHandle channel, NativeHandle event, std::uint8_t* buffer,
                           std::uint32_t length, std::uint32_t timeoutMs);
 
-// Writes one output report of `length` bytes (byte 0 the report ID), waiting at most timeoutMs
-// for the device to take it. Completed only when the device accepted it; on TimedOut the write
-// has been cancelled and is over.
+// Writes one output report of `length` bytes (byte 0 the report ID, at most 256), waiting for
+// the device to take it.
+//   Completed: the device accepted the whole report.
+//   TimedOut:  not accepted within timeoutMs; the write has been cancelled and is over.
+//   Failed:    refused by the platform or the device is gone; may return at once.
+// Blocks for timeoutMs at most where the platform can cancel a write. Where it cannot (hidraw),
+// the platform file states the kernel's own bound, which must be below timeoutMs.
 IoOutcome WriteOutputReport(NativeHandle channel, NativeHandle event, const std::uint8_t* report,
                             std::uint32_t length, std::uint32_t timeoutMs);
 
