@@ -1,7 +1,6 @@
 #include "hid/hidraw/report_descriptor.h"
 
 #include <algorithm>
-#include <iterator>
 
 namespace quen::hid::hidraw {
 namespace {
@@ -40,7 +39,7 @@ constexpr std::size_t kGlobalStackDepth = 8;
 
 // Report totals are kept in bits up to this cap: anything at or past it is longer than a 16-bit
 // length can state, so the exact figure no longer matters and no sum can overflow.
-constexpr std::uint64_t kBitCap = std::uint64_t{0x10000} * 8;
+constexpr std::uint32_t kBitCap = std::uint32_t{0x10000} * 8;
 
 struct Item {
     bool isLong = false;  // a long item: no tag defined for one, so it is skipped
@@ -180,9 +179,6 @@ class Parser {
             collection.usagePage = usagePage_;
             collection.usage = usage_;
         }
-        for (auto& type : bits_) {
-            std::fill(std::begin(type), std::end(type), std::uint64_t{0});
-        }
         return true;
     }
 
@@ -191,27 +187,9 @@ class Parser {
             return false;
         }
         if (--depth_ == 0) {
-            FinishCollection(&out_->collections[out_->collectionCount++]);
+            ++out_->collectionCount;
         }
         return true;
-    }
-
-    // Windows' length of a kind is its longest report: the longest report ID's total.
-    void FinishCollection(TopLevelCollection* collection) const {
-        std::uint64_t longest[kReportTypes] = {};
-        for (std::size_t type = 0; type < kReportTypes; ++type) {
-            for (std::size_t id = 0; id < kReportIds; ++id) {
-                longest[type] = std::max(longest[type], bits_[type][id]);
-            }
-        }
-        collection->inputReportByteLength = ByteLength(longest[kInputReport]);
-        collection->outputReportByteLength = ByteLength(longest[kOutputReport]);
-        collection->featureReportByteLength = ByteLength(longest[kFeatureReport]);
-        for (std::size_t id = 1; id < kReportIds; ++id) {
-            if (bits_[kInputReport][id] != 0) {
-                collection->inputReportIds[id / 8] |= static_cast<std::uint8_t>(1u << (id % 8));
-            }
-        }
     }
 
     bool AddData(ReportType type) {
@@ -234,8 +212,18 @@ class Parser {
         } else if (reportOwner_[id] != collectionTag) {
             return false;
         }
-        std::uint64_t& total = bits_[type][id];
-        total = std::min(total + std::min(bits, kBitCap), kBitCap);
+        // An ID's totals are thus all in the open collection, whose length of each type (Windows'
+        // longest report of that type, in whole bytes, plus the ID byte) grows with them.
+        std::uint32_t& total = bits_[type][id];
+        total = static_cast<std::uint32_t>(std::min<std::uint64_t>(total + bits, kBitCap));
+        TopLevelCollection& collection = out_->collections[out_->collectionCount];
+        std::uint16_t* const lengths[kReportTypes] = {&collection.inputReportByteLength,
+                                                      &collection.outputReportByteLength,
+                                                      &collection.featureReportByteLength};
+        *lengths[type] = std::max(*lengths[type], ByteLength(total));
+        if (type == kInputReport && id != 0) {
+            collection.inputReportIds[id / 8] |= static_cast<std::uint8_t>(1u << (id % 8));
+        }
         return true;
     }
 
@@ -299,8 +287,8 @@ class Parser {
     bool unnumberedData_ = false;
     // Which top-level collection (1-based) holds each report ID's data; 0: none yet.
     std::uint8_t reportOwner_[kReportIds] = {};
-    // The open top-level collection's report totals, in bits, per report type and ID.
-    std::uint64_t bits_[kReportTypes][kReportIds] = {};
+    // Each report's total in bits, per report type and ID.
+    std::uint32_t bits_[kReportTypes][kReportIds] = {};
 };
 
 }  // namespace
