@@ -50,12 +50,26 @@ function(quen_add_jni_library name)
 endfunction()
 
 # quen_add_hid_bridge(name CORE core SOURCES ... DESCRIPTION text)
-# A HID bridge: the shipped library `name` on the shipped platform layer, and `core`_core_sim, the
-# same code on the simulated bus as a static library for the tests.
+# A HID bridge: the shipped library `name` on the shipped platform layer; `core`_core_sim, the
+# same code on the simulated bus as a static library for the unit tests, and
+# `core`_core_<platform> on the shipped platform for tests against real devices; and on native
+# non-Windows builds `name`_sim, the bridge on the simulated bus as a JVM loads it, in
+# QUEN_SIM_LIBRARY_DIR (JVM tests and demo only).
 function(quen_add_hid_bridge name)
     cmake_parse_arguments(ARG "" "CORE;DESCRIPTION" "SOURCES" ${ARGN})
     add_library(${ARG_CORE}_core_sim STATIC ${ARG_SOURCES})
     target_link_libraries(${ARG_CORE}_core_sim PUBLIC quen_hid_sim)
     quen_add_jni_library(${name} SOURCES ${ARG_SOURCES} LINK ${QUEN_HID_SHIPPED}
                          DESCRIPTION "${ARG_DESCRIPTION}")
+    if(NOT QUENLINK_HID_PLATFORM STREQUAL "sim")
+        add_library(${ARG_CORE}_core_${QUENLINK_HID_PLATFORM} STATIC EXCLUDE_FROM_ALL
+                    ${ARG_SOURCES})
+        target_link_libraries(${ARG_CORE}_core_${QUENLINK_HID_PLATFORM} PUBLIC ${QUEN_HID_SHIPPED})
+    endif()
+    if(NOT WIN32 AND NOT CMAKE_CROSSCOMPILING)
+        quen_add_jni_library(${name}_sim SOURCES ${ARG_SOURCES} LINK quen_hid_sim
+                             DESCRIPTION "${ARG_DESCRIPTION} (simulated bus)")
+        set_target_properties(${name}_sim PROPERTIES OUTPUT_NAME ${name}
+                              LIBRARY_OUTPUT_DIRECTORY ${QUEN_SIM_LIBRARY_DIR})
+    endif()
 endfunction()

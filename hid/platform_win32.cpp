@@ -180,6 +180,10 @@ NativeHandle OpenChannel(const char* path, ChannelKind kind) {
                                   OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
 }
 
+OpenFailure LastOpenFailure() {
+    return OpenFailure::Other;
+}
+
 void CloseChannel(NativeHandle channel) {
     CloseHandle(ToHandle(channel));
 }

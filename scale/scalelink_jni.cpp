@@ -2,8 +2,8 @@
 // between Java and the library's one device object and does nothing else.
 #include <jni.h>
 
-#include "hid/device_ids.h"
 #include "hid/java_reports.h"
+#include "hid/maker_device.h"
 #include "scale/scale_device.h"
 
 namespace {
@@ -13,22 +13,17 @@ using namespace quen::hid;
 // Constructed when the library loads, before the JVM can call any native method.
 quen::scale::ScaleHIDDevice device;
 
-jboolean AsJboolean(bool value) {
-    return value ? JNI_TRUE : JNI_FALSE;
-}
-
 }  // namespace
 
 extern "C" {
 
 JNIEXPORT jboolean JNICALL Java_com_quendal_javapos_usb_QuenHIDScaleOper_Open(JNIEnv*, jobject) {
-    return AsJboolean(device.FindDevice(kMakerVendorId, kMakerUsagePage, kScaleUsage) != 0 &&
-                      device.OpenDevice() != 0);
+    return AsJboolean(OpenMakerDevice(device, kScaleChoice));
 }
 
 JNIEXPORT jboolean JNICALL Java_com_quendal_javapos_usb_QuenHIDScaleOper_IsDeviceExist(JNIEnv*,
                                                                                        jobject) {
-    return AsJboolean(device.DeviceExists(kMakerVendorId, kMakerUsagePage, kScaleUsage));
+    return AsJboolean(MakerDeviceExists(device, kScaleChoice));
 }
 
 JNIEXPORT jboolean JNICALL Java_com_quendal_javapos_usb_QuenHIDScaleOper_Close(JNIEnv*, jobject) {

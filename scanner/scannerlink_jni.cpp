@@ -2,8 +2,8 @@
 // between Java and the library's one device object and does nothing else.
 #include <jni.h>
 
-#include "hid/device_ids.h"
 #include "hid/java_reports.h"
+#include "hid/maker_device.h"
 #include "scanner/scanner_device.h"
 
 namespace {
@@ -13,32 +13,21 @@ using namespace quen::hid;
 // Constructed when the library loads, before the JVM can call any native method.
 quen::scanner::ScannerHIDDevice device;
 
-jboolean AsJboolean(bool value) {
-    return value ? JNI_TRUE : JNI_FALSE;
-}
-
-bool FindScanner() {
-    return device.FindDevice(kMakerVendorId, kMakerUsagePage, kScannerUsage) != 0 ||
-           device.FindDevice(kMakerVendorId, kMakerUsagePage, kScannerUsageAlternate) != 0;
-}
-
 }  // namespace
 
 extern "C" {
 
 JNIEXPORT jboolean JNICALL Java_com_quendal_javapos_usb_QuenHIDOper_Open(JNIEnv*, jobject) {
-    return AsJboolean(FindScanner() && device.OpenDevice() != 0);
+    return AsJboolean(OpenMakerDevice(device, kScannerChoice));
 }
 
 JNIEXPORT jboolean JNICALL Java_com_quendal_javapos_usb_QuenHIDOper_IsDeviceExist(JNIEnv*,
                                                                                   jobject) {
-    return AsJboolean(device.DeviceExists(kMakerVendorId, kMakerUsagePage, kScannerUsage) ||
-                      device.DeviceExists(kMakerVendorId, kMakerUsagePage, kScannerUsageAlternate));
+    return AsJboolean(MakerDeviceExists(device, kScannerChoice));
 }
 
 JNIEXPORT jboolean JNICALL Java_com_quendal_javapos_usb_QuenHIDOper_OpenScale(JNIEnv*, jobject) {
-    return AsJboolean(device.FindDevice(kMakerVendorId, kMakerUsagePage, kScaleUsage) != 0 &&
-                      device.OpenDevice() != 0);
+    return AsJboolean(OpenMakerDevice(device, kScaleChoice));
 }
 
 JNIEXPORT jboolean JNICALL Java_com_quendal_javapos_usb_QuenHIDOper_Close(JNIEnv*, jobject) {

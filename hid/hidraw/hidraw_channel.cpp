@@ -1,0 +1,109 @@
+#include "hid/hidraw/hidraw_channel.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "hid/hidraw/monotonic_deadline.h"
+
+namespace quen::hid::hidraw {
+namespace {
+
+// The longest report the device object ever asks for, report ID byte included.
+constexpr std::uint32_t kMostReportBytes = 256;
+
+// A failed read keeps the caller's pace: it returns when its time-out would have ended.
+IoOutcome FailedAfter(const MonotonicDeadline& deadline) {
+    deadline.SleepOut();
+    return IoOutcome::Failed;
+}
+
+}  // namespace
+
+HidrawChannel::~HidrawChannel() {
+    // Not retried on EINTR: on Linux the descriptor is released whatever close reports.
+    ::close(fd_);
+}
+
+IoOutcome HidrawChannel::Read(std::uint8_t* buffer, std::uint32_t length, std::uint32_t timeoutMs) {
+    if (length == 0 || length > kMostReportBytes) {
+        return IoOutcome::Failed;
+    }
+    const MonotonicDeadline deadline(timeoutMs);
+    // hidraw leaves the report ID out for devices without numbered reports, where Windows
+    // delivers a 0 in byte 0: read one byte further in and put the 0 there ourselves.
+    std::uint8_t report[kMostReportBytes] = {};
+    std::uint8_t* const into = reports_.numbered ? report : report + 1;
+    const std::uint32_t room = reports_.numbered ? length : length - 1;
+    for (;;) {
+        pollfd ready{fd_, POLLIN, 0};
+        const int polled = ::poll(&ready, 1, deadline.RemainingMs());
+        if (polled < 0) {
+            if (errno == EINTR) {
+                continue;  // the deadline stays where it was
+            }
+            return FailedAfter(deadline);
+        }
+        if (polled == 0) {
+            if (deadline.Expired()) {
+                return IoOutcome::TimedOut;  // nothing was taken from the node: nothing is lost
+            }
+            continue;
+        }
+        if ((ready.revents & POLLIN) == 0) {
+            // POLLHUP or POLLERR without data: the device was unplugged.
+            return FailedAfter(deadline);
+        }
+        // A report longer than `room` is cut by the kernel, as a shorter Windows buffer would be.
+        const ssize_t got = ::read(fd_, into, room);
+        if (got < 0 && (errno == EINTR || errno == EAGAIN)) {
+            continue;
+        }
+        if (got <= 0) {
+            // EIO or ENODEV once the device has gone; a zero-length read means the same.
+            return FailedAfter(deadline);
+        }
+        // The node delivers the reports of every collection of the device; a report of another
+        // collection belongs to another Windows handle and does not complete this read.
+        if (!reports_.Accepts(report[0])) {
+            continue;
+        }
+        const std::size_t reportBytes =
+            static_cast<std::size_t>(got) + (reports_.numbered ? 0u : 1u);
+        std::memcpy(buffer, report, reportBytes);
+        return IoOutcome::Completed;
+    }
+}
+
+IoOutcome HidrawChannel::Write(const std::uint8_t* report, std::uint32_t length) {
+    // Byte 0 goes to the kernel as it is: it is the report ID (0 for a device without numbered
+    // reports), exactly as WriteFile takes it. usbhid drops a leading 0 before the transfer
+    // itself (usbhid_output_report, usbhid_set_raw_report), so removing it here would make the
+    // kernel eat the first data byte instead.
+    //
+    // poll cannot bound this call (a hidraw node always reports itself writable) and a hidraw
+    // write cannot be cancelled, but the kernel bounds it: hidraw_write hands the report to
+    // usbhid_output_report, an interrupt-OUT transfer by usb_interrupt_msg, or, for a device
+    // without an interrupt-OUT endpoint, to usbhid_set_raw_report, a SET_REPORT control transfer
+    // by usb_control_msg. Both wait in usb_start_wait_urb for at most USB_CTRL_SET_TIMEOUT
+    // (5000 ms, include/linux/usb.h), then kill the URB and fail with ETIMEDOUT. A write to a USB
+    // device that never takes the report therefore returns after about 5 s, within the device
+    // object's 6 s bound, and is reported as TimedOut. (uhid's virtual devices queue the report and
+    // never block.)
+    ssize_t written;
+    do {
+        written = ::write(fd_, report, length);
+    } while (written < 0 && errno == EINTR);
+    if (written == static_cast<ssize_t>(length)) {
+        return IoOutcome::Completed;
+    }
+    if (written < 0 && errno == ETIMEDOUT) {
+        return IoOutcome::TimedOut;
+    }
+    // ENODEV once unplugged, EPIPE on a stall, a short write: the device did not take it.
+    return IoOutcome::Failed;
+}
+
+}  // namespace quen::hid::hidraw

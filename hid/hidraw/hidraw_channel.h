@@ -1,0 +1,39 @@
+// Report I/O on one open hidraw node, made to behave as a Windows HID handle does: byte 0 of every
+// report is the report ID, and a channel opened for one top-level collection delivers only that
+// collection's input reports.
+#pragma once
+
+#include <cstdint>
+
+#include "hid/platform.h"
+
+namespace quen::hid::hidraw {
+
+// What a channel must know of its collection's reports.
+struct ChannelReports {
+    bool numbered = false;                 // the device numbers its reports (byte 0 on the wire)
+    std::uint8_t inputReportIds[32] = {};  // bit n: input report ID n belongs to this collection
+
+    bool Accepts(std::uint8_t reportId) const {
+        return !numbered || (inputReportIds[reportId / 8] & (1u << (reportId % 8))) != 0;
+    }
+};
+
+// Owns the file descriptor (opened non-blocking: only poll waits) and closes it when destroyed.
+class HidrawChannel {
+  public:
+    HidrawChannel(int fd, const ChannelReports& reports) : fd_(fd), reports_(reports) {}
+    ~HidrawChannel();
+    HidrawChannel(const HidrawChannel&) = delete;
+    HidrawChannel& operator=(const HidrawChannel&) = delete;
+
+    // The seam's ReadInputReport and WriteOutputReport on this node (contracts in hid/platform.h).
+    IoOutcome Read(std::uint8_t* buffer, std::uint32_t length, std::uint32_t timeoutMs);
+    IoOutcome Write(const std::uint8_t* report, std::uint32_t length);
+
+  private:
+    int fd_;
+    ChannelReports reports_;
+};
+
+}  // namespace quen::hid::hidraw
