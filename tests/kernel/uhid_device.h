@@ -5,6 +5,9 @@
 // The device lives as long as the object. A thread answers the kernel meanwhile: it keeps the
 // output reports the host writes, and answers feature-report requests at once (a get fails with
 // EIO, a set succeeds) so that no ioctl on the node hangs for the kernel's 5 s time-out.
+// uhid holds at most 32 events the thread has not read yet and drops the rest silently: a test
+// that writes more than 32 output reports in one burst (one vCPU, the thread not yet scheduled)
+// sees only the first 32.
 #pragma once
 
 #include <atomic>
