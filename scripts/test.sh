@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Installs what the tests need, builds everything and runs every test through CTest: the Linux
-# build with its JVM tests, the same unit tests under AddressSanitizer and UBSan, and the Windows
-# builds under Wine. Ends with one line "quenlink: N passed, N failed".
+# build with its JVM tests and its tests against Debian's kernel under qemu, the same unit tests
+# under AddressSanitizer and UBSan, and the Windows builds under Wine. Ends with one line
+# "quenlink: N passed, N failed".
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib/packages.sh
 
-ensure_packages "${QUEN_BUILD_PACKAGES[@]}" libgtest-dev googletest junit5 clang-format
+ensure_packages "${QUEN_BUILD_PACKAGES[@]}" "${QUEN_KERNEL_TEST_PACKAGES[@]}" libgtest-dev googletest \
+    junit5 clang-format
 
 logs=$(mktemp -d)
 trap 'rm -rf "$logs"' EXIT

@@ -21,3 +21,7 @@ ensure_packages() {
 
 # The packages every Linux build needs.
 QUEN_BUILD_PACKAGES=(cmake make g++ openjdk-17-jdk-headless)
+
+# The kernel tests (tests/kernel): qemu boots Debian's kernel, which fetch-kernel.sh takes apart
+# with xz; the guest's initramfs is a static busybox packed with cpio.
+QUEN_KERNEL_TEST_PACKAGES=(qemu-system-x86 busybox-static cpio xz-utils)

@@ -1,0 +1,160 @@
+#!/usr/bin/env bash
+# Fetches Debian's current amd64 kernel into CACHE-DIR for the kernel tests, without installing
+# it: the uncompressed vmlinux (qemu boots it in a few seconds instead of ten) and the modules
+# that make uhid devices appear as hidraw nodes, with whatever they depend on.
+# Usage: fetch-kernel.sh CACHE-DIR
+# Prints the kernel folder (vmlinux, modules/*.ko, modules/order) on stdout, also linked as
+# CACHE-DIR/current; everything else goes to stderr. Idempotent: a kernel already in the cache
+# costs one apt-cache look-up. Only the newest kernel is kept.
+set -euo pipefail
+
+[ $# -eq 1 ] || {
+    echo "usage: $0 CACHE-DIR" >&2
+    exit 2
+}
+cache=$1
+# hid-generic binds the uhid device; without it no hidraw node appears (hidraw itself is built in).
+wanted_modules=(hid hid_generic uhid)
+
+say() { echo "fetch-kernel: $*" >&2; }
+fail() {
+    say "$*"
+    exit 1
+}
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+
+# The versioned package behind the metapackage, e.g. linux-image-6.1.0-57-amd64. The name changes
+# whenever Debian bumps the kernel ABI, so it is looked up each time.
+resolve_package() {
+    apt-cache depends linux-image-amd64 2>/dev/null |
+        awk '$1 == "Depends:" && $2 ~ /^linux-image-[0-9]/ { print $2; exit }'
+}
+
+mkdir -p "$cache"
+cache=$(cd "$cache" && pwd)
+# Two kernel tests started at once must not fetch into the same folder together.
+exec 9>"$cache/.lock"
+flock 9
+
+package=$(resolve_package)
+if [ -z "$package" ]; then
+    say "no package lists: apt-get update"
+    $sudo apt-get update -q >&2 || true
+    package=$(resolve_package)
+fi
+[ -n "$package" ] || fail "cannot resolve the kernel package behind linux-image-amd64 (apt-cache depends)"
+
+# "current" names the newest kernel fetched, for runs that take it without asking apt again.
+ready() {
+    ln -sfn "$(basename "$kernel_dir")" "$cache/current"
+    echo "$kernel_dir"
+    exit 0
+}
+kernel_dir=$cache/$package
+if [ -f "$kernel_dir/vmlinux" ] && [ -f "$kernel_dir/modules/order" ]; then
+    ready
+fi
+
+work=$(mktemp -d "$cache/.fetch.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+start=$(date +%s)
+
+download() {
+    (cd "$work" && apt-get download -q "$package" >&2 2>"$work/apt.err") && return 0
+    cat "$work/apt.err" >&2
+    return 1
+}
+if ! download; then
+    # Stale package lists name a version the mirror no longer has.
+    say "download failed: apt-get update and retry"
+    $sudo apt-get update -q >&2 || true
+    package=$(resolve_package)
+    kernel_dir=$cache/$package
+    download || fail "cannot download $package"
+fi
+deb=$(echo "$work"/*.deb)
+[ -f "$deb" ] || fail "apt-get download left no .deb for $package"
+say "downloaded $(basename "$deb") ($(($(stat -c %s "$deb") / 1048576)) MB)"
+
+# Unpacks only the named members: the whole package is 400 MB unpacked, we need a few MB of it.
+extract() {  # extract PATTERN...
+    dpkg-deb --fsys-tarfile "$deb" | tar -x -C "$work/x" --wildcards "$@" 2>/dev/null || true
+}
+# A module's file name may spell its "_" as "-" (hid-generic.ko holds hid_generic).
+module_pattern() { echo "*/kernel/*/${1//_/[-_]}.ko*"; }
+find_module() {
+    find "$work/x" -type f -regextype posix-extended -regex ".*/${1//_/[-_]}\.ko(\.(xz|gz|zst))?" |
+        head -n 1
+}
+
+module_depends() {  # module_depends FILE: the names the module needs loaded first
+    local deps
+    if command -v modinfo >/dev/null 2>&1; then
+        deps=$(modinfo -F depends "$1")
+    else
+        # Without kmod: the .modinfo section is a list of NUL-terminated key=value strings.
+        deps=$(tr '\0' '\n' <"$1" | sed -n 's/^depends=//p' | head -n 1)
+    fi
+    echo "${deps//,/ }"
+}
+
+mkdir -p "$work/x" "$work/kernel/modules"
+patterns=('./boot/vmlinuz-*')
+for m in "${wanted_modules[@]}"; do
+    patterns+=("$(module_pattern "$m")")
+done
+extract "${patterns[@]}"
+
+# Copies each module (decompressed) and, before it, everything it depends on: the load order.
+declare -A placed=()
+order=()
+place_module() {  # place_module NAME
+    local name=$1 file dep
+    [ -n "${placed[$name]:-}" ] && return 0
+    placed[$name]=1
+    file=$(find_module "$name")
+    if [ -z "$file" ]; then
+        extract "$(module_pattern "$name")"
+        file=$(find_module "$name")
+    fi
+    [ -n "$file" ] || fail "module $name is not in $package"
+    case $file in
+    *.ko.xz) xz -dc "$file" >"$work/kernel/modules/$name.ko" ;;
+    *.ko.gz) gzip -dc "$file" >"$work/kernel/modules/$name.ko" ;;
+    *.ko.zst) zstd -qdc "$file" >"$work/kernel/modules/$name.ko" ||
+        fail "module $name is zstd-compressed: install zstd" ;;
+    *) cp "$file" "$work/kernel/modules/$name.ko" ;;
+    esac
+    for dep in $(module_depends "$work/kernel/modules/$name.ko"); do
+        place_module "${dep//-/_}"
+    done
+    order+=("$name.ko")
+}
+for m in "${wanted_modules[@]}"; do
+    place_module "$m"
+done
+printf '%s\n' "${order[@]}" >"$work/kernel/modules/order"
+
+is_elf() { [ "$(head -c 4 "$1" | od -An -c | tr -d ' ')" = '177ELF' ]; }
+
+# vmlinuz is a small decompressor followed by the kernel as an XZ stream: find the stream's magic
+# bytes, decompress from there and keep the first result that is an ELF file (the same search the
+# kernel tree's extract-vmlinux makes).
+image=$(echo "$work"/x/boot/vmlinuz-*)
+[ -f "$image" ] || fail "no /boot/vmlinuz-* in $package"
+for offset in $(LC_ALL=C grep -obUaP '\xFD7zXZ\x00' "$image" | cut -d: -f1); do
+    tail -c +$((offset + 1)) "$image" | xz -dc --single-stream >"$work/kernel/vmlinux" 2>/dev/null || true
+    is_elf "$work/kernel/vmlinux" && break
+    rm -f "$work/kernel/vmlinux"
+done
+[ -f "$work/kernel/vmlinux" ] || fail "no XZ-compressed ELF kernel found in $(basename "$image")"
+
+# Only the newest kernel stays: each is some 70 MB.
+for old in "$cache"/linux-image-*; do
+    [ -e "$old" ] && rm -rf "$old"
+done
+mv "$work/kernel" "$kernel_dir"
+say "$package ready in $(($(date +%s) - start)) s: $(du -sh "$kernel_dir" | cut -f1) in $kernel_dir"
+ready

@@ -1,0 +1,123 @@
+#!/usr/bin/env bash
+# Runs PROGRAM (a statically linked test program) in Debian's kernel under qemu, with the modules
+# that make /dev/uhid devices appear as hidraw nodes, and exits with PROGRAM's status. The guest's
+# console is streamed to stdout. A kernel that cannot be fetched or booted, or a guest that never
+# reports PROGRAM's status, is a failure, never a skip.
+# Usage: run-in-vm.sh PROGRAM [ARGS...]
+# Environment: QUEN_KERNEL_CACHE  where fetch-kernel.sh keeps the kernel (default build/kernel-cache)
+#              QUEN_VM_TIME_LIMIT hard limit in seconds for the whole VM run (default 240)
+set -euo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+cache=${QUEN_KERNEL_CACHE:-$here/../../build/kernel-cache}
+time_limit=${QUEN_VM_TIME_LIMIT:-240}
+
+fail() {
+    echo "run-in-vm: FAILED: $*" >&2
+    exit 1
+}
+[ $# -ge 1 ] || fail "usage: $0 PROGRAM [ARGS...]"
+program=$1
+shift
+[ -x "$program" ] || fail "$program is not an executable file"
+
+now_ms() { echo $((${EPOCHREALTIME//[!0-9]/} / 1000)); }  # the separator follows the locale
+seconds_since() {  # seconds_since START-MS: "3.4"
+    local ms=$(($(now_ms) - $1))
+    printf '%d.%d' $((ms / 1000)) $((ms % 1000 / 100))
+}
+run_start=$(now_ms)
+
+for tool in qemu-system-x86_64 cpio timeout; do
+    command -v "$tool" >/dev/null || fail "$tool is missing (scripts/test.sh installs it)"
+done
+# The guest has no C library: busybox and PROGRAM must both be static.
+busybox=/bin/busybox
+is_static() { ! readelf -l "$1" 2>/dev/null | grep -q INTERP; }
+[ -x "$busybox" ] && is_static "$busybox" || fail "$busybox is not a static busybox (install busybox-static)"
+is_static "$program" || fail "$program is dynamically linked: the guest has no C library"
+
+# The kernel fetched last; CTest runs fetch-kernel.sh (test kernel_fetch) before every kernel test,
+# so a newer kernel from Debian is taken there, not again for each VM.
+if [ -f "$cache/current/vmlinux" ]; then
+    kernel_dir=$(cd "$cache/current" && pwd -P)
+else
+    kernel_dir=$(bash "$here/fetch-kernel.sh" "$cache") || fail "cannot fetch Debian's kernel (see above)"
+fi
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# --- initramfs: busybox, the modules, PROGRAM and an /init that runs it ---------------------------
+root=$work/root
+mkdir -p "$root"/{bin,dev,proc,sys,modules,test}
+cp "$busybox" "$root/bin/busybox"
+cp "$kernel_dir"/modules/* "$root/modules/"
+cp "$program" "$root/test/"
+name=$(basename "$program")
+command_line=$(printf ' %q' "/test/$name" "$@")
+cat >"$root/init" <<EOF
+#!/bin/busybox sh
+/bin/busybox --install -s /bin
+export PATH=/bin
+unset TERM
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+mount -t devtmpfs devtmpfs /dev
+echo "QUEN-VM-BOOTED \$(cut -d' ' -f1 /proc/uptime)"
+for module in \$(cat /modules/order); do
+    if ! insmod "/modules/\$module"; then
+        echo "QUEN-VM-ERROR cannot load \$module"
+        poweroff -f
+    fi
+done
+cd /test
+$command_line
+status=\$?
+echo
+echo "QUEN-VM-EXIT \$status"
+poweroff -f
+EOF
+chmod +x "$root/init"
+(cd "$root" && find . | cpio -o -H newc --quiet) >"$work/initramfs.cpio"
+
+# --- boot --------------------------------------------------------------------------------------
+# TCG always, also where /dev/kvm exists: CI machines have no hardware virtualisation, and the
+# tests must see the same timing here as there.
+echo "run-in-vm: booting $(basename "$kernel_dir") with $name (limit ${time_limit} s)"
+boot_start=$(now_ms)
+booted=""
+guest_uptime=""
+status=""
+shopt -s extglob
+while IFS= read -r line; do
+    # Without the firmware's terminal resets and the serial line's carriage returns.
+    line=${line//$'\e'@(c|\[*([0-9;?])[A-Za-z])/}
+    line=${line%$'\r'}
+    printf '%s\n' "$line"
+    if [[ $line =~ QUEN-VM-BOOTED\ ([0-9.]+) ]] && [ -z "$booted" ]; then
+        booted=$(seconds_since "$boot_start")
+        guest_uptime=${BASH_REMATCH[1]}
+    elif [[ $line =~ QUEN-VM-EXIT\ ([0-9]+)$ ]]; then
+        status=${BASH_REMATCH[1]}
+    fi
+done < <(
+    qemu_status=0
+    timeout -k 5 "$time_limit" qemu-system-x86_64 -accel tcg -nographic -no-reboot -nic none \
+        -m 512 -kernel "$kernel_dir/vmlinux" -initrd "$work/initramfs.cpio" \
+        -append "console=ttyS0 quiet panic=-1" </dev/null 2>&1 || qemu_status=$?
+    echo "$qemu_status" >"$work/qemu-status"
+)
+qemu_status=$(cat "$work/qemu-status")
+
+echo "run-in-vm: boot to /init ${booted:-never} s (guest clock ${guest_uptime:-none} s)," \
+    "whole run $(seconds_since "$run_start") s"
+if [ "$qemu_status" = 124 ] || [ "$qemu_status" = 137 ]; then
+    [ -n "$status" ] || fail "the VM did not finish within ${time_limit} s"
+    echo "run-in-vm: warning: the VM did not power off after $name finished"
+elif [ "$qemu_status" != 0 ]; then
+    [ -n "$status" ] || fail "qemu exited with status $qemu_status"
+fi
+[ -n "$booted" ] || fail "the kernel never reached /init (see the console above)"
+[ -n "$status" ] || fail "the guest gave no result line for $name (see the console above)"
+exit "$status"

@@ -1,0 +1,80 @@
+// A virtual HID device made through /dev/uhid, for test programs that run in the kernel VM
+// (run-in-vm.sh). The kernel binds it like a USB device and gives it a hidraw node, so the code
+// under test sees what it would see with the real device plugged in.
+//
+// The device lives as long as the object. A thread answers the kernel meanwhile: it keeps the
+// output reports the host writes, and answers feature-report requests at once (a get fails with
+// EIO, a set succeeds) so that no ioctl on the node hangs for the kernel's 5 s time-out.
+// uhid holds at most 32 events the thread has not read yet and drops the rest silently: a test
+// that writes more than 32 output reports in one burst (one vCPU, the thread not yet scheduled)
+// sees only the first 32.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "kernel/unique_fd.h"
+
+struct uhid_event;
+
+namespace quen::test {
+
+struct UhidDeviceSpec {
+    std::string name;
+    std::uint16_t vendorId = 0;
+    std::uint16_t productId = 0;
+    std::vector<std::uint8_t> reportDescriptor;
+};
+
+class UhidDevice {
+  public:
+    UhidDevice() = default;
+    ~UhidDevice();
+    UhidDevice(const UhidDevice&) = delete;
+    UhidDevice& operator=(const UhidDevice&) = delete;
+
+    // Plugs the device in (bus USB). False, with the cause in error(), when uhid refuses it.
+    bool Create(const UhidDeviceSpec& spec);
+
+    // Waits until the kernel has bound the device and its /dev/hidrawN node exists, which happens
+    // asynchronously some milliseconds after Create. The node's path, or empty after `timeout`.
+    std::string WaitForHidraw(std::chrono::milliseconds timeout = std::chrono::seconds(5));
+
+    // Sends an input report as the device would: for numbered reports byte 0 is the ID.
+    bool SendInput(const std::vector<std::uint8_t>& report);
+
+    // The oldest output report the host wrote that has not been taken yet, exactly as uhid
+    // delivers it. False when none comes within `timeout`.
+    bool ReceiveOutput(std::vector<std::uint8_t>& report,
+                       std::chrono::milliseconds timeout = std::chrono::seconds(2));
+
+    // Unplugs the device: readers of its node see a hang-up. The destructor does it too.
+    void Destroy();
+
+    const std::string& error() const { return error_; }
+
+  private:
+    bool Write(const uhid_event& event, const char* what);
+    void AnswerKernel();
+
+    UniqueFd uhid_;
+    // Written into the device's phys field, so that its node is found by what it is rather than
+    // by guessing its number.
+    std::string marker_;
+    std::string error_;
+
+    std::thread answerer_;
+    std::atomic<bool> stopping_{false};
+    std::mutex mutex_;
+    std::condition_variable outputArrived_;
+    std::deque<std::vector<std::uint8_t>> outputs_;
+};
+
+}  // namespace quen::test
