@@ -6,6 +6,7 @@
 # Usage: run-in-vm.sh PROGRAM [ARGS...]
 # Environment: QUEN_KERNEL_CACHE  where fetch-kernel.sh keeps the kernel (default build/kernel-cache)
 #              QUEN_VM_TIME_LIMIT hard limit in seconds for the whole VM run (default 240)
+#              QUEN_VM_EXTRA_PROGRAMS  further static programs, colon-separated, put beside PROGRAM
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -54,6 +55,12 @@ mkdir -p "$root"/{bin,dev,proc,sys,modules,test}
 cp "$busybox" "$root/bin/busybox"
 cp "$kernel_dir"/modules/* "$root/modules/"
 cp "$program" "$root/test/"
+IFS=: read -r -a extra_programs <<<"${QUEN_VM_EXTRA_PROGRAMS:-}"
+for extra in "${extra_programs[@]}"; do
+    [ -n "$extra" ] || continue
+    is_static "$extra" || fail "$extra is dynamically linked: the guest has no C library"
+    cp "$extra" "$root/test/"
+done
 name=$(basename "$program")
 command_line=$(printf ' %q' "/test/$name" "$@")
 cat >"$root/init" <<EOF

@@ -7,8 +7,30 @@
 
 namespace quen::test {
 
-// The maker's scanner without numbered reports: vendor page 0xFF45, usage 0x4A00, 64-byte input
-// and output reports (65 bytes each, counted with the ID byte).
+// One of the maker's devices without numbered reports: vendor page 0xFF45, the given usage, and
+// input and output reports of the given lengths (one byte more each, counted with the ID byte).
+inline std::vector<std::uint8_t> MakerDescriptor(std::uint16_t usage, std::uint16_t inputBytes,
+                                                 std::uint16_t outputBytes) {
+    const auto lo = [](std::uint16_t v) { return static_cast<std::uint8_t>(v & 0xFF); };
+    const auto hi = [](std::uint16_t v) { return static_cast<std::uint8_t>(v >> 8); };
+    // clang-format off
+    return {
+        0x06, 0x45, 0xFF,                           // Usage Page (0xFF45)
+        0x0A, lo(usage), hi(usage),                 // Usage
+        0xA1, 0x01,                                 // Collection (Application)
+        0x15, 0x00, 0x26, 0xFF, 0x00,               //   Logical 0..255
+        0x75, 0x08,                                 //   Report Size (8)
+        0x96, lo(inputBytes), hi(inputBytes),       //   Report Count
+        0x09, 0x01, 0x81, 0x02,                     //   Usage (1), Input (Data, Variable)
+        0x96, lo(outputBytes), hi(outputBytes),     //   Report Count
+        0x09, 0x02, 0x91, 0x02,                     //   Usage (2), Output (Data, Variable)
+        0xC0,                                       // End Collection
+    };
+    // clang-format on
+}
+
+// The maker's scanner without numbered reports: usage 0x4A00, 64-byte input and output reports
+// (65 bytes each, counted with the ID byte).
 inline std::vector<std::uint8_t> MakerScannerDescriptor() {
     return {
         0x06, 0x45, 0xFF, 0x0A, 0x00, 0x4A,  // Usage Page (0xFF45), Usage (0x4A00)

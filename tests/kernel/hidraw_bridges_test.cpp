@@ -1,0 +1,264 @@
+// Both HID bridges on the hidraw platform against Debian's kernel, with the maker's devices
+// presented through uhid: the exported functions as the JVM calls them, the bytes on both sides
+// of the node, and the time-outs on the real clock. Timings are printed as "measured:" lines.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "hid/device_ids.h"
+#include "kernel/uhid_device.h"
+#include "support/bridge_calls.h"
+#include "support/report_descriptors.h"
+
+namespace quen::test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// The guest runs under emulation on a shared machine: a wait may end late, never early.
+constexpr long kLateMs = 1500;
+
+long MsSince(Clock::time_point start) {
+    return static_cast<long>(
+        std::chrono::duration_cast<milliseconds>(Clock::now() - start).count());
+}
+
+int OpenDescriptors() {
+    int count = 0;
+    if (DIR* dir = opendir("/proc/self/fd")) {
+        while (readdir(dir) != nullptr) {
+            ++count;
+        }
+        closedir(dir);
+    }
+    return count;
+}
+
+// A scanner report: L in byte 1, continuation in byte 5, data from byte 6 (no ID byte: the
+// device numbers no reports).
+std::vector<std::uint8_t> ScanReport(const std::string& data, int continuation) {
+    std::vector<std::uint8_t> report(64, 0);
+    report[0] = static_cast<std::uint8_t>(5 + data.size());
+    report[4] = static_cast<std::uint8_t>(continuation);
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        report[5 + i] = static_cast<std::uint8_t>(data[i]);
+    }
+    return report;
+}
+
+class KernelBridges : public ::testing::Test {
+  protected:
+    void TearDown() override {
+        scanner.SetMode(false);
+        scanner.Close();
+        scale.Close();
+    }
+
+    // Plugs a device in and waits for its node.
+    UhidDevice& Plug(const char* name, std::uint16_t vendor, std::uint16_t product,
+                     const std::vector<std::uint8_t>& descriptor) {
+        devices_.push_back(std::make_unique<UhidDevice>());
+        UhidDevice& device = *devices_.back();
+        EXPECT_TRUE(device.Create(UhidDeviceSpec{name, vendor, product, descriptor}))
+            << device.error();
+        EXPECT_FALSE(device.WaitForHidraw().empty()) << device.error();
+        return device;
+    }
+    UhidDevice& PlugScanner(std::uint16_t usage = hid::kScannerUsage) {
+        return Plug("Quen scanner", hid::kMakerVendorId, 0x0101, MakerDescriptor(usage, 64, 64));
+    }
+    UhidDevice& PlugScale() {
+        return Plug("Quen scale", hid::kMakerVendorId, 0x0201, MakerDescriptor(0x6E00, 64, 64));
+    }
+
+    std::u16string Chars(jcharArray array) { return array == nullptr ? u"" : jni.Chars(array); }
+
+    FakeJni jni;
+    ScannerCalls scanner{jni};
+    ScaleCalls scale{jni};
+    std::vector<std::unique_ptr<UhidDevice>> devices_;
+};
+
+TEST_F(KernelBridges, OpenTakesTheFallbackUsageButNeverAnOversizedOrForeignDevice) {
+    Plug("Other keyboard", 0x046D, 0xC31C, BootKeyboardDescriptor());
+    Plug("Quen oversized", hid::kMakerVendorId, 0x0199, MakerDescriptor(0x4A00, 300, 64));
+    UhidDevice& alternate = PlugScanner(hid::kScannerUsageAlternate);
+
+    EXPECT_TRUE(scanner.Exists());
+    ASSERT_TRUE(scanner.Open());
+    ASSERT_TRUE(scanner.Write(u"A\u0142"));
+    std::vector<std::uint8_t> sent;
+    ASSERT_TRUE(alternate.ReceiveOutput(sent));
+    // Report ID 0, the low bytes of the chars, zeros to the output report's length: uhid hands
+    // over the ID byte that a USB transfer would leave out.
+    std::vector<std::uint8_t> expected(65, 0);
+    expected[1] = 0x41;
+    expected[2] = 0x42;
+    EXPECT_EQ(sent, expected);
+    EXPECT_FALSE(scanner.OpenScale());
+    EXPECT_FALSE(scale.Exists());
+
+    // The probe marks what the bridge took; its output goes to the console for the record.
+    std::fflush(stdout);
+    EXPECT_EQ(std::system("/test/hid_probe"), 0) << "found, and what was found opens";
+}
+
+TEST_F(KernelBridges, ScannerReadsWholeReportsAndJoinsSegmentedMessages) {
+    UhidDevice& device = PlugScanner();
+    ASSERT_TRUE(scanner.Open());
+    ASSERT_TRUE(device.SendInput(ScanReport("4006381", 0)));
+    const std::u16string single = Chars(scanner.Read());
+    // Report ID 0 in front, then the report up to L.
+    EXPECT_EQ(single, std::u16string(u"\0\x0c\0\0\0\0", 6) + u"4006381");
+
+    EXPECT_TRUE(scanner.SetMode(true));
+    ASSERT_TRUE(device.SendInput(ScanReport("https://shop.ex", 1)));
+    ASSERT_TRUE(device.SendInput(ScanReport("ample/r/421?t=", 1)));
+    ASSERT_TRUE(device.SendInput(ScanReport("23.80", 0)));
+    EXPECT_EQ(Chars(scanner.Read()), u"https://shop.example/r/421?t=23.80");
+}
+
+TEST_F(KernelBridges, ReadTimeOutsHoldOnTheRealClock) {
+    UhidDevice& scannerDevice = PlugScanner();
+    PlugScale();
+    ASSERT_TRUE(scanner.Open());
+    ASSERT_TRUE(scale.Open());
+
+    auto start = Clock::now();
+    EXPECT_EQ(scanner.Read(), nullptr);
+    const long scannerMs = MsSince(start);
+    EXPECT_GE(scannerMs, 500);
+    EXPECT_LT(scannerMs, 500 + kLateMs);
+
+    start = Clock::now();
+    EXPECT_EQ(scale.Read(), nullptr);
+    const long scaleMs = MsSince(start);
+    EXPECT_GE(scaleMs, 50);
+    EXPECT_LT(scaleMs, 50 + kLateMs);
+    std::printf("measured: silent scanner read %ld ms (500 asked), silent scale read %ld ms (50)\n",
+                scannerMs, scaleMs);
+
+    // A report just before the time-out is taken; one after it waits for the next read.
+    std::thread device([&] {
+        std::this_thread::sleep_for(milliseconds(350));
+        scannerDevice.SendInput(ScanReport("late", 0));
+    });
+    start = Clock::now();
+    EXPECT_EQ(Chars(scanner.Read()).substr(6), u"late");
+    const long arrivedMs = MsSince(start);
+    device.join();
+    std::printf("measured: report sent 350 ms into a scanner read returned after %ld ms\n",
+                arrivedMs);
+}
+
+TEST_F(KernelBridges, ScaleJoinsCloseReportsIntoBlocksOfAtMost16Records) {
+    UhidDevice& device = PlugScale();
+    ASSERT_TRUE(scale.Open());
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_TRUE(device.SendInput(std::vector<std::uint8_t>(64, static_cast<std::uint8_t>(i))));
+    }
+    const std::u16string first = Chars(scale.Read());
+    ASSERT_EQ(first.size(), 16u * 64u);
+    EXPECT_EQ(first[0], u'\0');  // the report ID byte: reports come unnumbered
+    EXPECT_EQ(first[1], u'\0');  // record 0 holds report 0
+    EXPECT_EQ(first[15 * 64 + 1], u'\x0f');
+    EXPECT_EQ(first[15 * 64 + 63], u'\x0f');  // 63 report bytes after the ID fit a record
+    const std::u16string rest = Chars(scale.Read());
+    ASSERT_EQ(rest.size(), 4u * 64u);
+    EXPECT_EQ(rest[3 * 64 + 1], u'\x13');
+    EXPECT_EQ(scale.Read(), nullptr);
+
+    ASSERT_TRUE(scale.Write(u"Z"));
+    std::vector<std::uint8_t> sent;
+    ASSERT_TRUE(device.ReceiveOutput(sent));
+    EXPECT_EQ(sent.size(), 65u);
+    EXPECT_EQ(sent[1], 'Z');
+}
+
+TEST_F(KernelBridges, EachCollectionOfANumberedDeviceGetsOnlyItsOwnReports) {
+    UhidDevice& device =
+        Plug("Quen scanner and scale", hid::kMakerVendorId, 0x0301, ScannerAndScaleDescriptor());
+    ASSERT_TRUE(scanner.Open());
+    ASSERT_TRUE(scale.Open());
+    std::vector<std::uint8_t> scaleReport(8, 0x22);
+    scaleReport[0] = 2;
+    std::vector<std::uint8_t> scanReport(64, 0);
+    scanReport[0] = 1;
+    scanReport[1] = 6;
+    scanReport[6] = 'X';
+    ASSERT_TRUE(device.SendInput(scaleReport));
+    ASSERT_TRUE(device.SendInput(scanReport));
+
+    // Both readers see both reports on their own descriptors; each keeps only its collection's.
+    EXPECT_EQ(Chars(scanner.Read()), std::u16string(u"\x01\x06\0\0\0\0X", 7));
+    const std::u16string record = Chars(scale.Read());
+    ASSERT_EQ(record.size(), 64u);
+    EXPECT_EQ(record.substr(0, 9), std::u16string(u"\x02\x22\x22\x22\x22\x22\x22\x22\0", 9));
+    EXPECT_EQ(scanner.Read(), nullptr);
+}
+
+TEST_F(KernelBridges, UnplugDuringAReadIsNullAfterTheTimeOutAndAReplugOpensAgain) {
+    auto device = std::make_unique<UhidDevice>();
+    ASSERT_TRUE(device->Create(
+        UhidDeviceSpec{"Quen scanner", hid::kMakerVendorId, 0x0101, MakerScannerDescriptor()}));
+    ASSERT_FALSE(device->WaitForHidraw().empty());
+    ASSERT_TRUE(scanner.Open());
+
+    std::thread unplug([&] {
+        std::this_thread::sleep_for(milliseconds(200));
+        device->Destroy();
+    });
+    auto start = Clock::now();
+    EXPECT_EQ(scanner.Read(), nullptr);
+    const long unpluggedMs = MsSince(start);
+    unplug.join();
+    EXPECT_GE(unpluggedMs, 500) << "a read on a dead device keeps the caller's pace";
+    start = Clock::now();
+    EXPECT_EQ(scanner.Read(), nullptr);
+    const long deadMs = MsSince(start);
+    EXPECT_GE(deadMs, 500);
+    EXPECT_LT(deadMs, 500 + kLateMs);
+    start = Clock::now();
+    EXPECT_FALSE(scanner.Write(u"A"));
+    const long writeMs = MsSince(start);
+    EXPECT_LT(writeMs, kLateMs);
+    std::printf("measured: read during unplug %ld ms, next read %ld ms, write %ld ms\n",
+                unpluggedMs, deadMs, writeMs);
+    EXPECT_FALSE(scanner.Exists());
+
+    device = std::make_unique<UhidDevice>();
+    ASSERT_TRUE(device->Create(
+        UhidDeviceSpec{"Quen scanner", hid::kMakerVendorId, 0x0101, MakerScannerDescriptor()}));
+    ASSERT_FALSE(device->WaitForHidraw().empty());
+    ASSERT_TRUE(scanner.Open());
+    ASSERT_TRUE(device->SendInput(ScanReport("again", 0)));
+    EXPECT_EQ(Chars(scanner.Read()).substr(6), u"again");
+}
+
+TEST_F(KernelBridges, OpenCloseCyclesLeaveNoDescriptorBehind) {
+    PlugScanner();
+    PlugScale();
+    const int before = OpenDescriptors();
+    // Each cycle enumerates sysfs and opens two channels: some 3 ms under emulation.
+    constexpr int kCycles = 10000;
+    const auto start = Clock::now();
+    for (int i = 0; i < kCycles; ++i) {
+        ASSERT_TRUE(i % 2 == 0 ? scanner.Open() : scanner.OpenScale());
+        scanner.Close();
+    }
+    ASSERT_TRUE(scale.Open());
+    scale.Close();
+    EXPECT_EQ(OpenDescriptors(), before);
+    std::printf("measured: %d Open/Close cycles in %ld ms\n", kCycles, MsSince(start));
+}
+
+}  // namespace
+}  // namespace quen::test
