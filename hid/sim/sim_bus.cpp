@@ -54,11 +54,9 @@ void SimBus::Update(std::string_view path, void (*change)(InterfaceSpec&)) {
     if (found == nullptr) {
         return;
     }
-    const std::string before = found->spec.path;
     change(found->spec);
-    if (found->spec.path != before) {
-        IndexPaths();
-    }
+    // The index holds views of the paths, and a change may have moved or replaced this one.
+    IndexPaths();
 }
 
 void SimBus::SetWriteBehaviour(std::string_view path, WriteBehaviour behaviour,
@@ -449,7 +447,11 @@ void SimBus::WaitOut(const Deadline& deadline, std::unique_lock<std::mutex>& loc
         return;
     }
     lock.unlock();
-    std::this_thread::sleep_until(deadline.wake);
+    // A steady-clock sleep may end a little early (Windows sleeps in whole timer ticks): the
+    // time is checked again until it has really passed.
+    while (std::chrono::steady_clock::now() < deadline.wake) {
+        std::this_thread::sleep_until(deadline.wake);
+    }
     lock.lock();
 }
 
