@@ -39,7 +39,47 @@ void BM_SearchBehindForeignInterfaces(benchmark::State& state) {
     }
     state.SetItemsProcessed(state.iterations() * (state.range(0) + 1));
 }
-BENCHMARK(BM_SearchBehindForeignInterfaces)->Arg(4)->Arg(32);
+BENCHMARK(BM_SearchBehindForeignInterfaces)->Arg(4)->Arg(16)->Arg(32)->Arg(256);
+
+// Opening and closing the channels of a found device: the bus's handle bookkeeping, which must
+// not grow with the number of handles ever opened.
+void BM_OpenAndCloseChannels(benchmark::State& state) {
+    SimBus::Instance().Reset();
+    SimBus::Instance().AddInterface(Interface("/bench/scanner", 0x2E5A, 0x4A00));
+    quen::hid::HIDDevice device;
+    device.FindDevice(0x2E5A, 0xFF45, 0x4A00);
+    for (auto _ : state) {
+        device.OpenDevice();
+        device.CloseDevice();
+    }
+}
+BENCHMARK(BM_OpenAndCloseChannels);
+
+// One single-report read while 10,000 further reports wait behind it: a read must not cost
+// time in proportion to what is still queued.
+void BM_ReadWith10000Queued(benchmark::State& state) {
+    SimBus& bus = SimBus::Instance();
+    bus.Reset();
+    bus.AddInterface(Interface("/bench/scanner", 0x2E5A, 0x4A00));
+    quen::scanner::ScannerHIDDevice device;
+    device.FindDevice(0x2E5A, 0xFF45, 0x4A00);
+    device.OpenDevice();
+    std::vector<std::uint8_t> report(64, 0x41);
+    report[1] = 20;
+    for (int i = 0; i < 10000; ++i) {
+        bus.QueueReport("/bench/scanner", 0, report);
+    }
+    std::uint8_t buffer[1024];
+    for (auto _ : state) {
+        state.PauseTiming();
+        bus.QueueReport("/bench/scanner", 0, report);
+        state.ResumeTiming();
+        std::int32_t length = 0;
+        benchmark::DoNotOptimize(device.ReadReport(buffer, sizeof buffer, length));
+    }
+    device.CloseDevice();
+}
+BENCHMARK(BM_ReadWith10000Queued);
 
 void BM_SegmentedMessageOf20Reports(benchmark::State& state) {
     SimBus& bus = SimBus::Instance();

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the tests need, builds everything and runs every test through CTest: the Linux
 # build with its JVM tests and its tests against Debian's kernel under qemu, the same unit tests
-# under AddressSanitizer and UBSan, and the Windows builds under Wine. Ends with one line
+# under AddressSanitizer and UBSan and under ThreadSanitizer, and the Windows builds under Wine.
+# Ends with one line
 # "quenlink: N passed, N failed".
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -27,6 +28,12 @@ run_ctest linux --preset linux
 cmake --preset linux-asan
 cmake --build --preset linux-asan
 run_ctest linux-asan --preset linux-asan
+
+# The whole suite under ThreadSanitizer takes seconds (the virtual clock keeps nearly every test
+# single-threaded and instant), so all of it runs, not just the tests that use threads.
+cmake --preset linux-tsan
+cmake --build --preset linux-tsan
+run_ctest linux-tsan --preset linux-tsan
 
 if [ -x scripts/test-windows.sh ] && [ "${QUEN_SKIP_WINDOWS:-0}" != 1 ]; then
     QUEN_CTEST_LOG_DIR="$logs" bash scripts/test-windows.sh || status=1

@@ -1,6 +1,7 @@
-// The platform seam on the simulated bus. Before each enumeration the bus takes up the scenario
-// file named by QUENLINK_SIM_SCENARIO, if there is one: that is how a JVM test or the demo sets
-// up devices for a library built on this platform, without any entry point of its own.
+// The platform seam on the simulated bus: each operation is the bus's own. Before each
+// enumeration the bus takes up the scenario file named by QUENLINK_SIM_SCENARIO, if there is
+// one: that is how a JVM test or the demo sets up devices for a library built on this platform,
+// without any entry point of its own.
 #include "hid/platform.h"
 #include "hid/sim/sim_bus.h"
 #include "hid/sim/sim_scenario.h"
@@ -11,36 +12,40 @@ using sim::SimBus;
 
 InterfaceList* OpenInterfaceList() {
     sim::RefreshScenarioFromEnvironment();
-    return SimBus::Instance().OpenList();
+    return SimBus::Instance().OpenInterfaceList();
 }
 
 PathStatus InterfacePath(InterfaceList* list, std::uint32_t index, char* path,
                          std::size_t capacity) {
-    return SimBus::Instance().ListPath(list, index, path, capacity);
+    return SimBus::Instance().InterfacePath(list, index, path, capacity);
 }
 
 void CloseInterfaceList(InterfaceList* list) {
-    SimBus::Instance().CloseList(list);
+    SimBus::Instance().CloseInterfaceList(list);
 }
 
 NativeHandle OpenQueryHandle(const char* path) {
-    return SimBus::Instance().OpenQuery(path);
+    return SimBus::Instance().OpenQueryHandle(path);
 }
 
 bool QueryAttributes(NativeHandle queryHandle, InterfaceAttributes* attributes) {
-    return SimBus::Instance().Attributes(queryHandle, attributes);
+    return SimBus::Instance().QueryAttributes(queryHandle, attributes);
 }
 
 bool QueryCaps(NativeHandle queryHandle, InterfaceCaps* caps) {
-    return SimBus::Instance().Caps(queryHandle, caps);
+    return SimBus::Instance().QueryCaps(queryHandle, caps);
 }
 
 void CloseQueryHandle(NativeHandle queryHandle) {
-    SimBus::Instance().CloseQuery(queryHandle);
+    SimBus::Instance().CloseQueryHandle(queryHandle);
 }
 
 NativeHandle OpenChannel(const char* path, ChannelKind kind) {
     return SimBus::Instance().OpenChannel(path, kind);
+}
+
+OpenFailure LastOpenFailure() {
+    return SimBus::Instance().LastOpenFailure();
 }
 
 void CloseChannel(NativeHandle channel) {
@@ -48,17 +53,17 @@ void CloseChannel(NativeHandle channel) {
 }
 
 NativeHandle CreateCompletionEvent() {
-    return SimBus::Instance().CreateEvent();
+    return SimBus::Instance().CreateCompletionEvent();
 }
 
 IoOutcome ReadInputReport(NativeHandle channel, NativeHandle event, std::uint8_t* buffer,
                           std::uint32_t length, std::uint32_t timeoutMs) {
-    return SimBus::Instance().Read(channel, event, buffer, length, timeoutMs);
+    return SimBus::Instance().ReadInputReport(channel, event, buffer, length, timeoutMs);
 }
 
 IoOutcome WriteOutputReport(NativeHandle channel, NativeHandle event, const std::uint8_t* report,
                             std::uint32_t length, std::uint32_t timeoutMs) {
-    return SimBus::Instance().Write(channel, event, report, length, timeoutMs);
+    return SimBus::Instance().WriteOutputReport(channel, event, report, length, timeoutMs);
 }
 
 }  // namespace quen::hid::platform

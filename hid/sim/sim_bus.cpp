@@ -1,19 +1,16 @@
 #include "hid/sim/sim_bus.h"
 
 #include <algorithm>
-#include <chrono>
-#include <cstdio>
 #include <cstring>
-#include <iterator>
+#include <thread>
+
+#include "hid/sim/wire_log.h"
 
 namespace quen::hid::sim {
 namespace {
 
-std::uint64_t SteadyMicros() {
-    using namespace std::chrono;
-    return static_cast<std::uint64_t>(
-        duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count());
-}
+// Per thread, as the seam asks; one bus per library, so nothing else needs to tell them apart.
+thread_local OpenFailure lastOpenFailure = OpenFailure::None;
 
 }  // namespace
 
@@ -23,84 +20,91 @@ SimBus& SimBus::Instance() {
 }
 
 void SimBus::Reset(ClockMode mode) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    mode_ = mode;
-    virtualNowMs_ = 0;
-    realEpochUs_ = SteadyMicros();
-    interfaces_.clear();
-    // Events belong to the process, not to the devices: a library's device object keeps the
-    // ones it created for its whole life, across every bus the tests set up.
-    for (auto it = handles_.begin(); it != handles_.end();) {
-        it = it->second.kind == HandleKind::Event ? std::next(it) : handles_.erase(it);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        mode_ = mode;
+        virtualNowMs_ = 0;
+        realEpoch_ = std::chrono::steady_clock::now();
+        ++resets_;
+        // Events belong to the process, not to the devices: a library's device object keeps the
+        // ones it created for its whole life, across every bus the tests set up. Every other
+        // handle from before the reset is stale from now on.
+        handles_.CloseAllBut(HandleKind::Event);
+        byPath_.clear();
+        interfaces_.clear();
+        counters_ = Counters{};
+        failEventCreation_ = false;
+        wireLog_.clear();
     }
-    counters_ = Counters{};
-    failEventCreation_ = false;
-    wireLog_.clear();
-    // Handle numbers keep growing across resets, so a handle kept from before a reset is
-    // recognised as stale instead of aliasing a new one.
+    // A read waiting in real time learns that its device has gone.
+    reportQueued_.notify_all();
 }
 
 void SimBus::AddInterface(const InterfaceSpec& spec) {
     std::lock_guard<std::mutex> lock(mutex_);
-    Interface added;
+    interfaces_.push_back(std::make_unique<SimInterface>());
+    SimInterface& added = *interfaces_.back();
     added.spec = spec;
-    interfaces_.push_back(std::move(added));
+    byPath_.emplace(added.spec.path, &added);
 }
 
-void SimBus::Update(const std::string& path, void (*change)(InterfaceSpec&)) {
+void SimBus::Update(std::string_view path, void (*change)(InterfaceSpec&)) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (Interface* found = FindInterface(path)) {
-        change(found->spec);
+    SimInterface* found = FindInterface(path);
+    if (found == nullptr) {
+        return;
     }
+    change(found->spec);
+    // The index holds views of the paths, and a change may have moved or replaced this one.
+    IndexPaths();
 }
 
-void SimBus::SetWriteBehaviour(const std::string& path, WriteBehaviour behaviour,
+void SimBus::SetWriteBehaviour(std::string_view path, WriteBehaviour behaviour,
                                std::uint32_t latencyMs) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (Interface* found = FindInterface(path)) {
+    if (SimInterface* found = FindInterface(path)) {
         found->spec.writeBehaviour = behaviour;
         found->spec.writeLatencyMs = latencyMs;
     }
 }
 
-void SimBus::QueueReport(const std::string& path, std::uint64_t atMs,
-                         std::vector<std::uint8_t> bytes) {
+void SimBus::QueueReport(std::string_view path, std::uint64_t atMs,
+                         const std::vector<std::uint8_t>& bytes) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        Interface* found = FindInterface(path);
+        SimInterface* found = FindInterface(path);
         if (found == nullptr) {
             return;
         }
-        auto& reports = found->reports;
-        // Stable in arrival order: reports queued for the same moment keep their order.
-        auto at = std::upper_bound(reports.begin(), reports.end(), atMs,
-                                   [](std::uint64_t t, const Report& r) { return t < r.atMs; });
-        reports.insert(at, Report{atMs, std::move(bytes)});
-    }
-    reportQueued_.notify_all();
-}
-
-std::size_t SimBus::PendingReports(const std::string& path) const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    const Interface* found = FindInterface(path);
-    return found == nullptr ? 0 : found->reports.size();
-}
-
-void SimBus::Unplug(const std::string& path) {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (Interface* found = FindInterface(path)) {
-            found->plugged = false;
-            ++found->generation;
-            found->reports.clear();
+        if (!found->reports.Push(atMs, bytes.data(), bytes.size())) {
+            ++counters_.reportsDropped;
+            return;
         }
     }
     reportQueued_.notify_all();
 }
 
-void SimBus::Replug(const std::string& path) {
+std::size_t SimBus::PendingReports(std::string_view path) const {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (Interface* found = FindInterface(path)) {
+    const SimInterface* found = FindInterface(path);
+    return found == nullptr ? 0 : found->reports.size();
+}
+
+void SimBus::Unplug(std::string_view path) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (SimInterface* found = FindInterface(path)) {
+            found->plugged = false;
+            ++found->plugGeneration;
+            found->reports.Clear();
+        }
+    }
+    reportQueued_.notify_all();
+}
+
+void SimBus::Replug(std::string_view path) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (SimInterface* found = FindInterface(path)) {
         found->plugged = true;
     }
 }
@@ -115,15 +119,34 @@ void SimBus::SetWireLog(const std::string& file) {
     wireLog_ = file;
 }
 
-std::vector<WireRecord> SimBus::Wire(const std::string& path) const {
+std::vector<WireRecord> SimBus::Wire(std::string_view path) const {
     std::lock_guard<std::mutex> lock(mutex_);
-    const Interface* found = FindInterface(path);
-    return found == nullptr ? std::vector<WireRecord>{} : found->wire;
+    std::vector<WireRecord> records;
+    if (const SimInterface* found = FindInterface(path)) {
+        for (std::size_t i = 0; i < found->wire.kept(); ++i) {
+            const WrittenReport& written = found->wire.Kept(i);
+            records.push_back(
+                WireRecord{std::vector<std::uint8_t>(written.bytes, written.bytes + written.length),
+                           written.outcome, written.atMs});
+        }
+    }
+    return records;
+}
+
+std::uint64_t SimBus::WireTotal(std::string_view path) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const SimInterface* found = FindInterface(path);
+    return found == nullptr ? 0 : found->wire.total();
 }
 
 Counters SimBus::counters() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return counters_;
+}
+
+HandleUse SimBus::handleUse() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return HandleUse{handles_.live(), handles_.slots()};
 }
 
 std::uint64_t SimBus::NowMs() const {
@@ -138,26 +161,30 @@ ClockMode SimBus::clockMode() const {
 
 // --- the platform side ---
 
-InterfaceList* SimBus::OpenList() {
+InterfaceList* SimBus::OpenInterfaceList() {
     std::lock_guard<std::mutex> lock(mutex_);
-    Handle list{HandleKind::List, 0, 0, true, {}};
-    for (std::size_t i = 0; i < interfaces_.size(); ++i) {
-        if (interfaces_[i].plugged) {
-            list.snapshot.push_back(i);
+    const NativeHandle list = handles_.Open(HandleKind::List, nullptr, 0);
+    if (list == kInvalidHandle) {
+        return nullptr;
+    }
+    std::vector<SimInterface*>& snapshot = handles_.Find(list)->snapshot;
+    for (const auto& candidate : interfaces_) {
+        if (candidate->plugged) {
+            snapshot.push_back(candidate.get());
         }
     }
     ++counters_.listsOpened;
-    return reinterpret_cast<InterfaceList*>(NewHandle(std::move(list)));
+    return reinterpret_cast<InterfaceList*>(list);
 }
 
-PathStatus SimBus::ListPath(InterfaceList* list, std::uint32_t index, char* path,
-                            std::size_t capacity) {
+PathStatus SimBus::InterfacePath(InterfaceList* list, std::uint32_t index, char* path,
+                                 std::size_t capacity) {
     std::lock_guard<std::mutex> lock(mutex_);
-    Handle* h = Live(reinterpret_cast<NativeHandle>(list), HandleKind::List);
-    if (h == nullptr || index >= h->snapshot.size()) {
+    HandleEntry* entry = Live(reinterpret_cast<NativeHandle>(list), HandleKind::List);
+    if (entry == nullptr || index >= entry->snapshot.size()) {
         return PathStatus::End;
     }
-    const std::string& name = interfaces_[h->snapshot[index]].spec.path;
+    const std::string& name = entry->snapshot[index]->spec.path;
     if (name.size() + 1 > capacity) {
         return PathStatus::Unusable;
     }
@@ -165,46 +192,48 @@ PathStatus SimBus::ListPath(InterfaceList* list, std::uint32_t index, char* path
     return PathStatus::Ok;
 }
 
-void SimBus::CloseList(InterfaceList* list) {
+void SimBus::CloseInterfaceList(InterfaceList* list) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (Handle* h = Live(reinterpret_cast<NativeHandle>(list), HandleKind::List)) {
-        h->open = false;
+    const auto handle = reinterpret_cast<NativeHandle>(list);
+    if (Live(handle, HandleKind::List) != nullptr) {
+        handles_.Close(handle);
         ++counters_.listsClosed;
     }
 }
 
-NativeHandle SimBus::OpenQuery(const char* path) {
+NativeHandle SimBus::OpenQueryHandle(const char* path) {
     std::lock_guard<std::mutex> lock(mutex_);
-    Interface* found = FindInterface(path);
+    SimInterface* found = FindInterface(path);
     if (found == nullptr || !found->plugged || found->spec.failQueryOpen) {
         return kInvalidHandle;
     }
-    ++counters_.queryHandlesOpened;
-    const auto index = static_cast<std::size_t>(found - interfaces_.data());
-    return NewHandle(Handle{HandleKind::Query, index, found->generation, true, {}});
+    const NativeHandle query = handles_.Open(HandleKind::Query, found, found->plugGeneration);
+    if (query != kInvalidHandle) {
+        ++counters_.queryHandlesOpened;
+    }
+    return query;
 }
 
-bool SimBus::Attributes(NativeHandle handle, InterfaceAttributes* attributes) {
+bool SimBus::QueryAttributes(NativeHandle queryHandle, InterfaceAttributes* attributes) {
     std::lock_guard<std::mutex> lock(mutex_);
-    Handle* h = Live(handle, HandleKind::Query);
+    HandleEntry* entry = Live(queryHandle, HandleKind::Query);
     ++counters_.attributeQueries;
-    if (h == nullptr || interfaces_[h->interface].spec.failAttributes) {
+    if (entry == nullptr || entry->target->spec.failAttributes) {
         return false;
     }
-    const InterfaceSpec& spec = interfaces_[h->interface].spec;
-    attributes->vendorId = spec.vendorId;
-    attributes->productId = spec.productId;
+    attributes->vendorId = entry->target->spec.vendorId;
+    attributes->productId = entry->target->spec.productId;
     return true;
 }
 
-bool SimBus::Caps(NativeHandle handle, InterfaceCaps* caps) {
+bool SimBus::QueryCaps(NativeHandle queryHandle, InterfaceCaps* caps) {
     std::lock_guard<std::mutex> lock(mutex_);
-    Handle* h = Live(handle, HandleKind::Query);
+    HandleEntry* entry = Live(queryHandle, HandleKind::Query);
     ++counters_.capsQueries;
-    if (h == nullptr || interfaces_[h->interface].spec.failCaps) {
+    if (entry == nullptr || entry->target->spec.failCaps) {
         return false;
     }
-    const InterfaceSpec& spec = interfaces_[h->interface].spec;
+    const InterfaceSpec& spec = entry->target->spec;
     caps->usage = spec.usage;
     caps->usagePage = spec.usagePage;
     caps->inputReportByteLength = spec.inputReportLength;
@@ -212,202 +241,218 @@ bool SimBus::Caps(NativeHandle handle, InterfaceCaps* caps) {
     return true;
 }
 
-void SimBus::CloseQuery(NativeHandle handle) {
+void SimBus::CloseQueryHandle(NativeHandle queryHandle) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (Handle* h = Live(handle, HandleKind::Query)) {
-        h->open = false;
+    if (Live(queryHandle, HandleKind::Query) != nullptr) {
+        handles_.Close(queryHandle);
         ++counters_.queryHandlesClosed;
     }
 }
 
 NativeHandle SimBus::OpenChannel(const char* path, ChannelKind kind) {
     std::lock_guard<std::mutex> lock(mutex_);
-    Interface* found = FindInterface(path);
-    if (found == nullptr || !found->plugged || found->spec.failChannelOpen) {
+    SimInterface* found = FindInterface(path);
+    if (found == nullptr || !found->plugged) {
+        lastOpenFailure = OpenFailure::NotFound;
+        return kInvalidHandle;
+    }
+    if (found->spec.failChannelOpen) {
+        lastOpenFailure = OpenFailure::PermissionDenied;
+        return kInvalidHandle;
+    }
+    const HandleKind handleKind =
+        kind == ChannelKind::Read ? HandleKind::ReadChannel : HandleKind::WriteChannel;
+    const NativeHandle channel = handles_.Open(handleKind, found, found->plugGeneration);
+    if (channel == kInvalidHandle) {
+        lastOpenFailure = OpenFailure::Other;
         return kInvalidHandle;
     }
     ++counters_.channelsOpened;
-    const auto index = static_cast<std::size_t>(found - interfaces_.data());
-    const HandleKind handleKind =
-        kind == ChannelKind::Read ? HandleKind::ReadChannel : HandleKind::WriteChannel;
-    return NewHandle(Handle{handleKind, index, found->generation, true, {}});
+    lastOpenFailure = OpenFailure::None;
+    return channel;
 }
 
-void SimBus::CloseChannel(NativeHandle handle) {
+OpenFailure SimBus::LastOpenFailure() const {
+    return lastOpenFailure;
+}
+
+void SimBus::CloseChannel(NativeHandle channel) {
     std::lock_guard<std::mutex> lock(mutex_);
-    auto it = handles_.find(handle);
-    const bool isChannel = it != handles_.end() && (it->second.kind == HandleKind::ReadChannel ||
-                                                    it->second.kind == HandleKind::WriteChannel);
-    if (!isChannel || !it->second.open) {
+    const HandleEntry* entry = handles_.Find(channel);
+    if (entry == nullptr ||
+        (entry->kind != HandleKind::ReadChannel && entry->kind != HandleKind::WriteChannel)) {
         ++counters_.badHandleUses;
         return;
     }
-    it->second.open = false;
+    handles_.Close(channel);
     ++counters_.channelsClosed;
 }
 
-NativeHandle SimBus::CreateEvent() {
+NativeHandle SimBus::CreateCompletionEvent() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (failEventCreation_) {
         return kNoEvent;
     }
+    const NativeHandle event = handles_.Open(HandleKind::Event, nullptr, 0);
+    if (event == kInvalidHandle) {
+        return kNoEvent;
+    }
     ++counters_.eventsCreated;
-    return NewHandle(Handle{HandleKind::Event, 0, 0, true, {}});
+    return event;
 }
 
-IoOutcome SimBus::Read(NativeHandle channel, NativeHandle event, std::uint8_t* buffer,
-                       std::uint32_t length, std::uint32_t timeoutMs) {
+IoOutcome SimBus::ReadInputReport(NativeHandle channel, NativeHandle event, std::uint8_t* buffer,
+                                  std::uint32_t length, std::uint32_t timeoutMs) {
     std::unique_lock<std::mutex> lock(mutex_);
     ++counters_.reads;
-    const std::size_t index = [&] {
-        Interface* target = ChannelTarget(channel, HandleKind::ReadChannel, event);
-        return target == nullptr ? interfaces_.size()
-                                 : static_cast<std::size_t>(target - interfaces_.data());
-    }();
-    if (index == interfaces_.size()) {
-        return IoOutcome::Failed;
+    const Target target = ChannelTarget(channel, HandleKind::ReadChannel, event);
+    if (target.device == nullptr) {
+        return IoOutcome::Failed;  // a handle the caller should never have passed: counted
     }
-    const std::uint32_t generation = interfaces_[index].generation;
-    const std::uint64_t deadline = NowLocked() + timeoutMs;
+    const std::uint64_t resets = resets_;
+    const Deadline deadline = DeadlineAfter(timeoutMs);
     for (;;) {
-        // In real time the bus is unlocked while a read waits, and a reset may have come.
-        if (index >= interfaces_.size()) {
+        if (!Reachable(target, resets)) {
+            // The device has gone (or the bus was reset under a waiting read). The caller still
+            // waits its whole time-out, as on a real platform, so a loop that reads until it
+            // gets data keeps its pace instead of spinning.
+            WaitOut(deadline, lock);
             return IoOutcome::Failed;
         }
-        Interface& target = interfaces_[index];
-        if (target.generation != generation) {
-            return IoOutcome::Failed;  // unplugged while waiting
-        }
-        if (!target.reports.empty() && target.reports.front().atMs <= deadline) {
-            const std::uint64_t arrival = target.reports.front().atMs;
-            if (arrival > NowLocked()) {
-                AdvanceTo(arrival, lock);
-                continue;  // in real time, the world may have changed while we slept
+        const QueuedReport* next = target.device->reports.Front();
+        if (next != nullptr && next->atMs <= deadline.busMs) {
+            if (next->atMs > NowLocked()) {
+                WaitForReport(next->atMs, lock);
+                continue;  // in real time, the bus may have changed while this read waited
             }
-            Report report = std::move(target.reports.front());
-            target.reports.erase(target.reports.begin());
             // Like a HID read: the whole report length arrives; a longer report is cut.
-            const std::size_t n = std::min<std::size_t>(length, report.bytes.size());
+            const std::size_t n = std::min<std::size_t>(length, next->length);
             if (n > 0) {
-                std::memcpy(buffer, report.bytes.data(), n);
+                std::memcpy(buffer, next->bytes, n);
             }
+            target.device->reports.Pop();
             return IoOutcome::Completed;
         }
-        if (NowLocked() >= deadline) {
+        if (NowLocked() >= deadline.busMs) {
             ++counters_.cancels;
             return IoOutcome::TimedOut;
         }
-        AdvanceTo(deadline, lock);
+        WaitForReport(deadline.busMs, lock);
     }
 }
 
-IoOutcome SimBus::Write(NativeHandle channel, NativeHandle event, const std::uint8_t* report,
-                        std::uint32_t length, std::uint32_t timeoutMs) {
+IoOutcome SimBus::WriteOutputReport(NativeHandle channel, NativeHandle event,
+                                    const std::uint8_t* report, std::uint32_t length,
+                                    std::uint32_t timeoutMs) {
     std::unique_lock<std::mutex> lock(mutex_);
     ++counters_.writes;
-    Interface* target = ChannelTarget(channel, HandleKind::WriteChannel, event);
-    if (target == nullptr || target->spec.writeBehaviour == WriteBehaviour::FailAtOnce) {
+    const Target target = ChannelTarget(channel, HandleKind::WriteChannel, event);
+    const std::uint64_t resets = resets_;
+    if (!Reachable(target, resets) ||
+        target.device->spec.writeBehaviour == WriteBehaviour::FailAtOnce) {
         return IoOutcome::Failed;
     }
-    WireRecord record{std::vector<std::uint8_t>(report, report + length), IoOutcome::Completed,
-                      NowLocked()};
-    const std::string path = target->spec.path;
-    const bool completes = target->spec.writeBehaviour == WriteBehaviour::Complete &&
-                           target->spec.writeLatencyMs <= timeoutMs;
-    const std::uint64_t start = NowLocked();
-    if (completes) {
-        AdvanceTo(start + target->spec.writeLatencyMs, lock);
-    } else {
-        AdvanceTo(start + timeoutMs, lock);
+    const InterfaceSpec& spec = target.device->spec;
+    const bool completes =
+        spec.writeBehaviour == WriteBehaviour::Complete && spec.writeLatencyMs <= timeoutMs;
+    const std::uint64_t startMs = NowLocked();
+    WaitOut(DeadlineAfter(completes ? spec.writeLatencyMs : timeoutMs), lock);
+    IoOutcome outcome = IoOutcome::Completed;
+    if (!completes) {
         ++counters_.cancels;
-        record.outcome = IoOutcome::TimedOut;
+        outcome = IoOutcome::TimedOut;
     }
-    LogWire(path, record);
-    // Looked up again: in real time the bus was unlocked while the write waited.
-    if ((target = FindInterface(path)) != nullptr) {
-        target->wire.push_back(record);
+    // In real time the bus was unlocked while the write waited: a reset has taken its device.
+    if (resets_ == resets) {
+        target.device->wire.Record(report, length, outcome, startMs);
+        if (!wireLog_.empty()) {
+            AppendWireLine(wireLog_.c_str(), target.device->spec.path, outcome, report, length);
+        }
     }
-    return record.outcome;
+    return outcome;
 }
 
 // --- helpers ---
 
-SimBus::Interface* SimBus::FindInterface(const std::string& path) {
-    for (Interface& candidate : interfaces_) {
-        if (candidate.spec.path == path) {
-            return &candidate;
-        }
+SimInterface* SimBus::FindInterface(std::string_view path) {
+    const auto found = byPath_.find(path);
+    return found == byPath_.end() ? nullptr : found->second;
+}
+
+const SimInterface* SimBus::FindInterface(std::string_view path) const {
+    const auto found = byPath_.find(path);
+    return found == byPath_.end() ? nullptr : found->second;
+}
+
+void SimBus::IndexPaths() {
+    byPath_.clear();
+    for (const auto& each : interfaces_) {
+        byPath_.emplace(each->spec.path, each.get());
     }
-    return nullptr;
 }
 
-const SimBus::Interface* SimBus::FindInterface(const std::string& path) const {
-    return const_cast<SimBus*>(this)->FindInterface(path);
-}
-
-SimBus::Handle* SimBus::Live(NativeHandle handle, HandleKind kind) {
-    auto it = handles_.find(handle);
-    if (it == handles_.end() || it->second.kind != kind || !it->second.open) {
+HandleEntry* SimBus::Live(NativeHandle handle, HandleKind kind) {
+    HandleEntry* entry = handles_.Find(handle);
+    if (entry == nullptr || entry->kind != kind) {
         ++counters_.badHandleUses;
         return nullptr;
     }
-    return &it->second;
+    return entry;
 }
 
-// The interface behind a channel, or null when the channel or event is not usable or the
-// device has gone since the channel was opened.
-SimBus::Interface* SimBus::ChannelTarget(NativeHandle channel, HandleKind kind,
-                                         NativeHandle event) {
-    Handle* h = Live(channel, kind);
-    if (h == nullptr || Live(event, HandleKind::Event) == nullptr) {
-        return nullptr;
+// The device behind a usable channel and event; an empty target when either is not usable.
+SimBus::Target SimBus::ChannelTarget(NativeHandle channel, HandleKind kind, NativeHandle event) {
+    const HandleEntry* entry = Live(channel, kind);
+    if (entry == nullptr || Live(event, HandleKind::Event) == nullptr) {
+        return Target{};
     }
-    Interface& target = interfaces_[h->interface];
-    if (!target.plugged || target.generation != h->generation) {
-        return nullptr;
-    }
-    return &target;
+    return Target{entry->target, entry->plugGeneration};
 }
 
-NativeHandle SimBus::NewHandle(Handle handle) {
-    const NativeHandle id = nextHandle_++;
-    handles_.emplace(id, std::move(handle));
-    return id;
+// Whether the channel's device is still there: the bus was not reset and the device not
+// unplugged since the channel was opened.
+bool SimBus::Reachable(const Target& target, std::uint64_t resets) const {
+    return target.device != nullptr && resets_ == resets && target.device->plugged &&
+           target.device->plugGeneration == target.plugGeneration;
 }
 
 std::uint64_t SimBus::NowLocked() const {
     if (mode_ == ClockMode::Virtual) {
         return virtualNowMs_;
     }
-    return (SteadyMicros() - realEpochUs_) / 1000;
+    using namespace std::chrono;
+    return static_cast<std::uint64_t>(
+        duration_cast<milliseconds>(steady_clock::now() - realEpoch_).count());
 }
 
-void SimBus::AdvanceTo(std::uint64_t ms, std::unique_lock<std::mutex>& lock) {
+SimBus::Deadline SimBus::DeadlineAfter(std::uint64_t ms) const {
+    // The real-time end counts from now to the microsecond, not from the bus's last whole ms.
+    return Deadline{NowLocked() + ms,
+                    std::chrono::steady_clock::now() + std::chrono::milliseconds(ms),
+                    mode_ == ClockMode::Real};
+}
+
+void SimBus::WaitForReport(std::uint64_t ms, std::unique_lock<std::mutex>& lock) {
     if (mode_ == ClockMode::Virtual) {
         virtualNowMs_ = std::max(virtualNowMs_, ms);
         return;
     }
-    const auto wake =
-        std::chrono::steady_clock::time_point(std::chrono::microseconds(realEpochUs_ + ms * 1000));
-    // Wakes early when another thread queues a report; the caller looks again.
-    reportQueued_.wait_until(lock, wake);
+    // Wakes early when another thread queues a report, unplugs or resets: the caller looks again.
+    reportQueued_.wait_until(lock, realEpoch_ + std::chrono::milliseconds(ms));
 }
 
-void SimBus::LogWire(const std::string& path, const WireRecord& record) const {
-    if (wireLog_.empty()) {
+void SimBus::WaitOut(const Deadline& deadline, std::unique_lock<std::mutex>& lock) {
+    if (!deadline.real) {
+        virtualNowMs_ = std::max(virtualNowMs_, deadline.busMs);
         return;
     }
-    std::FILE* log = std::fopen(wireLog_.c_str(), "a");
-    if (log == nullptr) {
-        return;
+    lock.unlock();
+    // A steady-clock sleep may end a little early (Windows sleeps in whole timer ticks): the
+    // time is checked again until it has really passed.
+    while (std::chrono::steady_clock::now() < deadline.wake) {
+        std::this_thread::sleep_until(deadline.wake);
     }
-    std::fprintf(log, "%s %s", path.c_str(),
-                 record.outcome == IoOutcome::Completed ? "completed" : "timed-out");
-    for (std::uint8_t byte : record.bytes) {
-        std::fprintf(log, " %02x", byte);
-    }
-    std::fprintf(log, "\n");
-    std::fclose(log);
+    lock.lock();
 }
 
 }  // namespace quen::hid::sim

@@ -1,5 +1,6 @@
 #include "hid/sim/sim_scenario.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -59,6 +60,10 @@ bool ApplyInterfaceOption(const std::string& key, const std::string& value, Inte
             spec->writeBehaviour = WriteBehaviour::FailAtOnce;
         else
             return false;
+        return true;
+    }
+    if (key == "open" && value == "denied") {
+        spec->failChannelOpen = true;
         return true;
     }
     if (value != "fail")
@@ -136,6 +141,22 @@ bool ApplyLine(SimBus& bus, std::istringstream& words) {
     return false;
 }
 
+bool ReadWholeFile(const char* path, std::string* text) {
+    std::FILE* in = std::fopen(path, "rb");
+    if (in == nullptr) {
+        return false;
+    }
+    char chunk[4096];
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, in)) > 0;) {
+        text->append(chunk, n);
+    }
+    std::fclose(in);
+    return true;
+}
+
+// Coarser than any file system's modification times (FAT keeps 2 s).
+constexpr std::chrono::seconds kTimestampGranularity{3};
+
 }  // namespace
 
 bool ApplyScenario(const std::string& text, std::string* error) {
@@ -156,33 +177,62 @@ bool ApplyScenario(const std::string& text, std::string* error) {
     return true;
 }
 
-void RefreshScenarioFromEnvironment() {
-    static std::string applied;
-    static bool everApplied = false;
-    const char* file = std::getenv("QUENLINK_SIM_SCENARIO");
-    if (file == nullptr || *file == '\0') {
+void ScenarioFile::Refresh(const char* path) {
+    namespace fs = std::filesystem;
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::error_code error;
+    const fs::path file(path);
+    const std::uintmax_t size = fs::file_size(file, error);
+    if (error) {
         return;
     }
-    std::FILE* in = std::fopen(file, "rb");
-    if (in == nullptr) {
+    const fs::file_time_type modified = fs::last_write_time(file, error);
+    if (error) {
+        return;
+    }
+    if (applied_ && settled_ && size == size_ && modified == modified_ && path_ == path) {
         return;
     }
     std::string text;
-    char chunk[4096];
-    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, in)) > 0;) {
-        text.append(chunk, n);
-    }
-    std::fclose(in);
-    if (everApplied && text == applied) {
+    if (!ReadWholeFile(path, &text)) {
         return;
     }
-    std::string error;
-    if (!ApplyScenario(text, &error)) {
-        // A faulty scenario is a faulty test: say where, once, on the test's console.
-        std::fprintf(stderr, "quenlink sim: cannot read %s: %s\n", file, error.c_str());
+    ++reads_;
+    // A rewrite in the same tick as the one just read would keep this time: until the time is
+    // older than any file system's timestamp granularity, the text decides.
+    settled_ = fs::file_time_type::clock::now() - modified > kTimestampGranularity;
+    size_ = size;
+    modified_ = modified;
+    path_ = path;
+    if (applied_ && text == text_) {
+        return;
     }
-    applied = text;
-    everApplied = true;
+    std::string faulty;
+    if (!ApplyScenario(text, &faulty)) {
+        // A faulty scenario is a faulty test: say where, once, on the test's console.
+        std::fprintf(stderr, "quenlink sim: cannot read %s: %s\n", path, faulty.c_str());
+    }
+    ++applications_;
+    text_ = std::move(text);
+    applied_ = true;
+}
+
+int ScenarioFile::reads() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return reads_;
+}
+
+int ScenarioFile::applications() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return applications_;
+}
+
+void RefreshScenarioFromEnvironment() {
+    static ScenarioFile watch;
+    const char* file = std::getenv("QUENLINK_SIM_SCENARIO");
+    if (file != nullptr && *file != '\0') {
+        watch.Refresh(file);
+    }
 }
 
 }  // namespace quen::hid::sim

@@ -3,14 +3,18 @@
 //   clock virtual|real
 //   wire /path/to/log                 (each write appended as "path outcome hex...")
 //   interface PATH vendor=0x2E5A product=0x0001 page=0xFF45 usage=0x4A00 in=64 out=64
-//             [write=complete|never|fail] [latency=MS] [open=fail] [query=fail]
-//             [attributes=fail] [caps=fail]
+//             [write=complete|never|fail] [latency=MS] [open=fail|denied] [query=fail]
+//             [attributes=fail] [caps=fail]    (open=denied is open=fail: channels are refused
+//                                               as to a user without permission)
 //   report PATH at=MS HEX HEX ...     (an input report, byte 0 the report ID)
 //   unplug PATH
 //
 // Lines starting with # are comments. Each interface must be declared before its reports.
 #pragma once
 
+#include <cstdint>
+#include <filesystem>
+#include <mutex>
 #include <string>
 
 namespace quen::hid::sim {
@@ -19,8 +23,36 @@ namespace quen::hid::sim {
 // faulty line) on a line it cannot read; `error` then names the line.
 bool ApplyScenario(const std::string& text, std::string* error);
 
-// Applies the file named by QUENLINK_SIM_SCENARIO when its content differs from the one applied
-// last, so that a test rewriting the file sets up a new bus for the next search.
+// Watches one scenario file and applies it to the bus when it changes. The file is read again
+// only when its size or modification time changed, or while its modification time is too recent
+// to be trusted: a file rewritten with the same length within the file system's timestamp
+// granularity of the last read keeps its time, so it is compared by content until it settles.
+class ScenarioFile {
+  public:
+    ScenarioFile() = default;
+    ScenarioFile(const ScenarioFile&) = delete;
+    ScenarioFile& operator=(const ScenarioFile&) = delete;
+
+    // Applies the file at `path` when its text differs from the one this watch applied last.
+    void Refresh(const char* path);
+
+    int reads() const;         // times the file's text was read
+    int applications() const;  // times a text was applied to the bus
+
+  private:
+    mutable std::mutex mutex_;
+    std::string path_;
+    std::string text_;  // as applied last
+    bool applied_ = false;
+    std::uintmax_t size_ = 0;
+    std::filesystem::file_time_type modified_{};
+    bool settled_ = false;  // the modification time was old enough at the last read
+    int reads_ = 0;
+    int applications_ = 0;
+};
+
+// Refreshes, with one watch for the library, the file named by QUENLINK_SIM_SCENARIO, so that a
+// test rewriting the file sets up a new bus for the next search.
 void RefreshScenarioFromEnvironment();
 
 }  // namespace quen::hid::sim

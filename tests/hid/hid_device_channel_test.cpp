@@ -2,16 +2,22 @@
 // handles and events an open leaves behind.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
 #include <vector>
 
 #include "hid/hid_device.h"
+#include "hid/platform.h"
 #include "support/sim_fixture.h"
 
 namespace quen::test {
 namespace {
 
+using hid::ChannelKind;
 using hid::HIDDevice;
 using hid::IoOutcome;
+using hid::OpenFailure;
+namespace platform = hid::platform;
 
 constexpr char kPath[] = "/sim/scanner";
 
@@ -162,6 +168,10 @@ TEST_F(OpenScanner, ChannelsThatFailToOpenStillCountAsOpenedButCarryNothing) {
     const std::uint8_t data[] = {1};
     EXPECT_EQ(device.WriteReport(data, 1), 0);
     EXPECT_EQ(bus().counters().writes, 0);
+    EXPECT_EQ(platform::LastOpenFailure(), OpenFailure::PermissionDenied);
+    bus().Unplug(kPath);
+    device.OpenDevice();
+    EXPECT_EQ(platform::LastOpenFailure(), OpenFailure::NotFound);
 }
 
 TEST_F(OpenScanner, WithoutEventsNothingIsWrittenAndALaterOpenCreatesThem) {
@@ -174,6 +184,56 @@ TEST_F(OpenScanner, WithoutEventsNothingIsWrittenAndALaterOpenCreatesThem) {
     Open();
     EXPECT_EQ(device.WriteReport(data, 1), 1);
     EXPECT_EQ(bus().counters().eventsCreated, 2);
+}
+
+TEST_F(OpenScanner, OpenAndCloseCyclesLeaveNoHandleBehindAndStaleHandlesAreStillCaught) {
+    Open();
+    device.CloseDevice();
+    const auto before = bus().handleUse();
+    for (int i = 0; i < 100000; ++i) {
+        ASSERT_EQ(device.FindDevice(0x2E5A, 0xFF45, 0x4A00), 1);
+        device.OpenDevice();
+        device.CloseDevice();
+    }
+    EXPECT_EQ(bus().handleUse().live, before.live);
+    EXPECT_EQ(bus().handleUse().slots, before.slots);
+
+    // A closed handle whose slot has been taken again is still known to be closed.
+    const auto stale = platform::OpenChannel(kPath, ChannelKind::Read);
+    platform::CloseChannel(stale);
+    const auto reused = platform::OpenChannel(kPath, ChannelKind::Read);
+    platform::CloseChannel(stale);
+    platform::CloseChannel(reused);
+    expectedBadHandleUses = 1;
+}
+
+TEST_F(OpenScanner, WriteHistoryKeepsTheLatestWritesAndCountsThemAll) {
+    Open();
+    for (int i = 0; i < 10000; ++i) {
+        const std::uint8_t data[] = {static_cast<std::uint8_t>(i)};
+        ASSERT_EQ(device.WriteReport(data, 1), 1);
+    }
+    EXPECT_EQ(bus().WireTotal(kPath), 10000u);
+    const auto wire = Wire();
+    ASSERT_EQ(wire.size(), 64u);
+    EXPECT_EQ(wire.front().bytes[1], static_cast<std::uint8_t>(10000 - 64));
+    EXPECT_EQ(wire.back().bytes[1], static_cast<std::uint8_t>(9999));
+}
+
+TEST_F(OpenScanner, RealClockWriteWaitsItsWholeLatencyWhileReportsArrive) {
+    bus().Reset(hid::sim::ClockMode::Real);
+    bus().AddInterface(ScannerInterface(kPath));
+    bus().SetWriteBehaviour(kPath, WriteBehaviour::Complete, 400);
+    Open();
+    std::thread queuer([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        bus().QueueReport(kPath, bus().NowMs(), ScannerReport(3, 0));
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const std::uint8_t data[] = {1};
+    EXPECT_EQ(device.WriteReport(data, 1), 1);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(400));
+    queuer.join();
 }
 
 }  // namespace

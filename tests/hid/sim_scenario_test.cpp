@@ -1,6 +1,10 @@
 // The scenario files that JVM tests and the demo use to set up the bus.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+
 #include "hid/sim/sim_scenario.h"
 #include "support/sim_fixture.h"
 
@@ -8,6 +12,7 @@ namespace quen::test {
 namespace {
 
 using hid::sim::ApplyScenario;
+using hid::sim::ScenarioFile;
 
 class Scenario : public SimBusTest {};
 
@@ -32,6 +37,38 @@ TEST_F(Scenario, RejectsALineItCannotReadAndSaysWhich) {
     EXPECT_FALSE(ApplyScenario("interface /sim/a usage=0x10000\n", &error));
     EXPECT_FALSE(ApplyScenario("report /sim/a at=0 100\n", &error));
     EXPECT_FALSE(ApplyScenario("teleport /sim/a\n", &error));
+}
+
+TEST_F(Scenario, FileIsReadAgainOnlyWhenItChanged) {
+    namespace fs = std::filesystem;
+    const char* path = "scenario_file_test.txt";  // in the test's own working folder
+    const auto write = [path](const char* text, fs::file_time_type modified) {
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+        fs::last_write_time(path, modified);
+    };
+    ScenarioFile file;
+    // Rewritten with the same length within one timestamp tick, as a test may do right after
+    // the search that read it: the time does not show the change, the text does.
+    const auto now = fs::file_time_type::clock::now();
+    write("interface /sim/a\nreport /sim/a at=0 00\n", now);
+    file.Refresh(path);
+    write("interface /sim/b\nreport /sim/b at=0 00\n", now);
+    file.Refresh(path);
+    EXPECT_EQ(file.applications(), 2);
+    EXPECT_EQ(bus().PendingReports("/sim/b"), 1u);
+    // Once the time is old enough to be trusted, an unchanged file is not read again.
+    fs::last_write_time(path, now - std::chrono::hours(1));
+    file.Refresh(path);
+    const int reads = file.reads();
+    for (int i = 0; i < 100; ++i) {
+        file.Refresh(path);
+    }
+    EXPECT_EQ(file.reads(), reads);
+    write("interface /sim/c\nreport /sim/c at=0 00 01\n", now - std::chrono::hours(1));
+    file.Refresh(path);
+    EXPECT_EQ(file.applications(), 3);
+    EXPECT_EQ(bus().PendingReports("/sim/c"), 1u);
+    fs::remove(path);
 }
 
 }  // namespace

@@ -128,14 +128,16 @@ TEST_F(ScaleRead, ClosedScaleGivesNothingWithoutWaiting) {
     EXPECT_EQ(bus().NowMs(), 0u);
 }
 
-TEST_F(ScaleRead, UnpluggedScaleGivesNothingAtOnce) {
+TEST_F(ScaleRead, UnpluggedScaleGivesNothingAfterTheFull50MsEveryTime) {
     Open();
     bus().QueueReport(kPath, 0, Numbered(64, 7));
     std::vector<std::uint8_t> got;
     ASSERT_EQ(Read(got), 1);
     bus().Unplug(kPath);
     EXPECT_EQ(Read(got), 0);
-    EXPECT_EQ(bus().NowMs(), 50u);
+    EXPECT_EQ(bus().NowMs(), 100u);
+    EXPECT_EQ(Read(got), 0);
+    EXPECT_EQ(bus().NowMs(), 150u);
 }
 
 }  // namespace

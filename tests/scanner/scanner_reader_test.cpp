@@ -169,11 +169,16 @@ TEST_F(ScannerRead, ClosedOrNeverFoundDeviceReturnsZeroAtOnce) {
     EXPECT_EQ(bus().counters().reads, 0);
 }
 
-TEST_F(ScannerRead, UnpluggedScannerEndsTheReadAtOnce) {
+TEST_F(ScannerRead, UnpluggedScannerGivesNothingAfterTheFull500MsEveryTime) {
+    // A caller that reads until it gets data keeps its pace instead of spinning a core.
     bus().Unplug(kPath);
     std::vector<std::uint8_t> got;
     EXPECT_EQ(Read(got), 0);
-    EXPECT_EQ(bus().NowMs(), 0u);
+    EXPECT_EQ(bus().NowMs(), 500u);
+    bus().Replug(kPath);  // the open channel stays dead
+    EXPECT_EQ(Read(got), 0);
+    EXPECT_EQ(bus().NowMs(), 1000u);
+    EXPECT_EQ(bus().counters().cancels, 0);  // failed reads, not time-outs
 }
 
 TEST_F(ScannerRead, ModeSurvivesCloseAndReopen) {

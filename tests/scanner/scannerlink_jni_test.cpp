@@ -3,7 +3,10 @@
 
 #include <jni.h>
 
+#include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/fake_jni.h"
@@ -206,6 +209,46 @@ TEST_F(ScannerBridge, CloseBeforeOpenAndTwiceIsTrue) {
     EXPECT_TRUE(Close());
     EXPECT_TRUE(Close());
     EXPECT_EQ(Read(), nullptr);
+}
+
+TEST_F(ScannerBridge, OneThreadReadsWhileAnotherWritesAsReportsArriveInRealTime) {
+    // The use the bridge allows, one reader and one writer at once, each with its own JNIEnv,
+    // while the device sends scans: run under ThreadSanitizer, this finds any data race.
+    bus().Reset(hid::sim::ClockMode::Real);
+    bus().AddInterface(ScannerInterface("/sim/scanner"));
+    bus().SetWriteBehaviour("/sim/scanner", WriteBehaviour::Complete, 2);
+    ASSERT_TRUE(Open());
+    std::atomic<bool> stop{false};
+    int scans = 0;
+    int writes = 0;
+    std::thread reader([&] {
+        FakeJni own;
+        while (!stop) {
+            scans += Java_com_quendal_javapos_usb_QuenHIDOper_read(own.env(), nullptr) != nullptr;
+        }
+    });
+    std::thread writer([&] {
+        FakeJni own;
+        const jcharArray command = own.NewCharArray(u"T");
+        while (!stop) {
+            writes += Java_com_quendal_javapos_usb_QuenHIDOper_write(own.env(), nullptr, command);
+        }
+    });
+    int queued = 0;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (std::chrono::steady_clock::now() < end) {
+        bus().QueueReport("/sim/scanner", bus().NowMs(), ScannerReport(7, 0, {'4', '2'}));
+        ++queued;
+        std::this_thread::sleep_for(std::chrono::milliseconds(3));
+    }
+    stop = true;
+    reader.join();
+    writer.join();
+    EXPECT_GT(writes, 0);
+    EXPECT_GT(scans, 0);
+    EXPECT_EQ(static_cast<std::size_t>(scans) + bus().PendingReports("/sim/scanner"),
+              static_cast<std::size_t>(queued));
+    EXPECT_EQ(bus().WireTotal("/sim/scanner"), static_cast<std::uint64_t>(writes));
 }
 
 }  // namespace

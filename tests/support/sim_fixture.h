@@ -54,6 +54,9 @@ class SimBusTest : public ::testing::Test {
     void TearDown() override;
 
     SimBus& bus() { return SimBus::Instance(); }
+
+    // Misuse a test commits on purpose, to see that the bus catches it.
+    int expectedBadHandleUses = 0;
 };
 
 }  // namespace quen::test

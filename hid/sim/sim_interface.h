@@ -1,0 +1,44 @@
+// One HID interface on the simulated bus: how a test declared it, whether it is plugged in, the
+// input reports waiting on it and what its writes put on the wire.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "hid/sim/report_queue.h"
+#include "hid/sim/write_history.h"
+
+namespace quen::hid::sim {
+
+enum class WriteBehaviour {
+    Complete,       // the device takes the report after writeLatencyMs
+    NeverComplete,  // the report goes out but is never acknowledged: the writer times out
+    FailAtOnce,     // the platform refuses the write: nothing reaches the device
+};
+
+struct InterfaceSpec {
+    std::string path;
+    std::uint16_t vendorId = 0;
+    std::uint16_t productId = 0;
+    std::uint16_t usagePage = 0;
+    std::uint16_t usage = 0;
+    std::uint16_t inputReportLength = 64;
+    std::uint16_t outputReportLength = 64;
+    bool failQueryOpen = false;
+    bool failAttributes = false;
+    bool failCaps = false;
+    bool failChannelOpen = false;  // channels are refused as to a user without permission
+    WriteBehaviour writeBehaviour = WriteBehaviour::Complete;
+    std::uint32_t writeLatencyMs = 0;
+};
+
+struct SimInterface {
+    InterfaceSpec spec;
+    bool plugged = true;
+    // Bumped by every unplug: a channel opened before it stays dead, also after a replug.
+    std::uint32_t plugGeneration = 0;
+    ReportQueue reports;
+    WriteHistory wire;
+};
+
+}  // namespace quen::hid::sim
