@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the tests need, builds everything and runs every test through CTest: the Linux
 # build with its JVM tests and its tests against Debian's kernel under qemu, the same unit tests
-# under AddressSanitizer and UBSan and under ThreadSanitizer, and the Windows builds under Wine.
-# Ends with one line
+# under AddressSanitizer and UBSan and under ThreadSanitizer, the aarch64 cross build under
+# qemu-user, the release folders, and the Windows builds under Wine. Ends with one line
 # "quenlink: N passed, N failed".
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -34,6 +34,16 @@ run_ctest linux-asan --preset linux-asan
 cmake --preset linux-tsan
 cmake --build --preset linux-tsan
 run_ctest linux-tsan --preset linux-tsan
+
+# ARM tills: the hidraw libraries cross-built for aarch64, their unit tests run under qemu-user.
+ensure_packages "${QUEN_CROSS_PACKAGES[@]}" "${QUEN_AARCH64_TEST_PACKAGES[@]}"
+cmake --preset linux-aarch64
+cmake --build --preset linux-aarch64
+run_ctest linux-aarch64 --preset linux-aarch64
+
+# The release folders, made as an integrator gets them, and checked file by file.
+bash scripts/release.sh
+run_ctest release --preset release
 
 if [ -x scripts/test-windows.sh ] && [ "${QUEN_SKIP_WINDOWS:-0}" != 1 ]; then
     QUEN_CTEST_LOG_DIR="$logs" bash scripts/test-windows.sh || status=1

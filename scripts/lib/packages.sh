@@ -25,3 +25,8 @@ QUEN_BUILD_PACKAGES=(cmake make g++ openjdk-17-jdk-headless)
 # The kernel tests (tests/kernel): qemu boots Debian's kernel, which fetch-kernel.sh takes apart
 # with xz; the guest's initramfs is a static busybox packed with cpio.
 QUEN_KERNEL_TEST_PACKAGES=(qemu-system-x86 busybox-static cpio xz-utils)
+
+# The cross builds: Windows DLLs with MinGW-w64, ARM tills with Debian's aarch64 compiler; qemu-user
+# runs the aarch64 unit tests.
+QUEN_CROSS_PACKAGES=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix g++-aarch64-linux-gnu)
+QUEN_AARCH64_TEST_PACKAGES=(qemu-user)
