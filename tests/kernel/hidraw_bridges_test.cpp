@@ -126,6 +126,29 @@ TEST_F(KernelBridges, ScannerReadsWholeReportsAndJoinsSegmentedMessages) {
     EXPECT_EQ(Chars(scanner.Read()), u"https://shop.example/r/421?t=23.80");
 }
 
+TEST_F(KernelBridges, ProbeReadsAsTheBridgeWouldReturn) {
+    UhidDevice& device = PlugScanner();
+    std::FILE* probe = popen("/test/hid_probe --read scanner --seconds 3", "r");
+    ASSERT_NE(probe, nullptr);
+    std::string output;
+    char line[4096];
+    // The probe says when it reads; the report sent after that reaches it.
+    while (std::fgets(line, sizeof line, probe) != nullptr) {
+        output += line;
+        if (output.find("reading") != std::string::npos) {
+            EXPECT_TRUE(device.SendInput(ScanReport("4006381", 0)));
+            break;
+        }
+    }
+    while (std::fgets(line, sizeof line, probe) != nullptr) {
+        output += line;
+    }
+    EXPECT_EQ(pclose(probe), 0);
+    std::printf("%s", output.c_str());
+    EXPECT_NE(output.find("  13 chars  00 0c 00 00 00 00 34 30 30 36 33 38 31  |......4006381|"),
+              std::string::npos);
+}
+
 TEST_F(KernelBridges, ReadTimeOutsHoldOnTheRealClock) {
     UhidDevice& scannerDevice = PlugScanner();
     PlugScale();
