@@ -1,24 +1,51 @@
 package com.quendal.demo;
 
+import com.quendal.javapos.readersetupkit.ReaderSetupKit;
 import com.quendal.javapos.usb.QuenHIDOper;
 import com.quendal.javapos.usb.QuenHIDScaleOper;
 import java.io.IOException;
+import java.io.PrintStream;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
+import java.nio.file.Path;
 import java.nio.file.Paths;
+import java.util.List;
 
 /**
  * A till at work on the simulated HID bus, in real time: a scanner reads three barcodes (one of
  * them a long code that the scanner splits over three reports), a scale reports a weight while
  * goods settle on it, and the till talks to both through the Java classes as a POS application
- * does. The bus is described in the scenario file named by QUENLINK_SIM_SCENARIO, which this
- * program writes before the libraries first look for devices.
+ * does. Then the scanner's configuration is downloaded and a firmware file flashed through the
+ * configuration bridge, with the project's stand-in in place of the maker's configuration library.
+ * The bus is described in the scenario file named by QUENLINK_SIM_SCENARIO, which this program
+ * writes before the libraries first look for devices; the stand-in works in the folder named by
+ * QUEN_DOUBLE_DIR.
  */
 public final class TillDemo {
-    private static final long START = System.nanoTime();
+    private final PrintStream out;
+    private final long start = System.nanoTime();
+
+    public TillDemo(PrintStream out) {
+        this.out = out;
+    }
 
     public static void main(String[] args) throws Exception {
-        writeScenario(System.getenv("QUENLINK_SIM_SCENARIO"));
+        new TillDemo(System.out).run(System.getenv("QUENLINK_SIM_SCENARIO"),
+            System.getenv("QUEN_DOUBLE_DIR"));
+    }
+
+    /** The whole demo: the scanner, the scale, then the configuration library. */
+    public void run(String scenarioFile, String standInFolder) throws Exception {
+        if (standInFolder == null) {
+            throw new IllegalStateException("QUEN_DOUBLE_DIR names no folder");
+        }
+        writeScenario(scenarioFile);
+        scanner();
+        scale();
+        configuration(Paths.get(standInFolder));
+    }
+
+    private void scanner() {
 
         QuenHIDOper scanner = new QuenHIDOper();
         say("scanner present: " + scanner.IsDeviceExist());
@@ -47,7 +74,9 @@ public final class TillDemo {
             }
         }
         say("scanner closed: " + scanner.Close());
+    }
 
+    private void scale() {
         QuenHIDScaleOper scale = new QuenHIDScaleOper();
         say("scale present: " + scale.IsDeviceExist());
         say("scale open: " + scale.Open());
@@ -66,6 +95,59 @@ public final class TillDemo {
             }
         }
         say("scale closed: " + scale.Close());
+    }
+
+    private void configuration(Path standIn) throws IOException {
+        // The stand-in stores the number in its "result" file in the result cell, and logs what
+        // it received.
+        Files.createDirectories(standIn);
+        Files.deleteIfExists(standIn.resolve("log"));
+        Files.write(standIn.resolve("result"), "0".getBytes(StandardCharsets.US_ASCII));
+        say("configuration library (the project's stand-in for the maker's):");
+        int download = ReaderSetupKit.DownloadConfigFile("/etc/till/scanner.cfg", 17, 2, 4711, 3,
+            5, 3, "till-04");
+        say("  DownloadConfigFile(\"/etc/till/scanner.cfg\", 17, 2, 4711, 3, 5, 3, \"till-04\") = "
+            + download);
+        say("    the library received " + received(standIn));
+        say("  FlashScannerFile(\"/etc/till/firmware.bin\", 42, -1, 0, 9, 6, 4, null): the maker's"
+            + " library needs a 10 s pause after every flash ...");
+        long before = System.nanoTime();
+        int flash = ReaderSetupKit.FlashScannerFile("/etc/till/firmware.bin", 42, -1, 0, 9, 6, 4,
+            null);
+        say("  ... = " + flash + " after " + (System.nanoTime() - before) / 1000000 + " ms");
+        say("    the library received " + received(standIn) + " (out-of-range values replaced)");
+    }
+
+    /** The stand-in's record of the last call, its texts decoded. */
+    private static String received(Path standIn) throws IOException {
+        List<String> lines = Files.readAllLines(standIn.resolve("log"));
+        String call = "";
+        for (String line : lines) {
+            if (line.startsWith("call ")) {
+                call = line;
+            }
+        }
+        StringBuilder shown = new StringBuilder();
+        for (String field : call.substring(Math.min(5, call.length())).split(" ")) {
+            String[] pair = field.split("=", 2);
+            if (pair.length != 2 || pair[0].equals("text3") || pair[0].equals("text2IsText3")
+                || pair[0].equals("cell") || pair[0].equals("zeros")) {
+                continue;
+            }
+            boolean text = pair[0].startsWith("text");
+            shown.append(shown.length() == 0 ? "" : " ").append(pair[0]).append('=')
+                .append(text ? "\"" + units(pair[1]) + "\"" : pair[1]);
+        }
+        return shown.toString();
+    }
+
+    /** A text logged as four hex digits per UTF-16 unit. */
+    private static String units(String hex) {
+        StringBuilder text = new StringBuilder();
+        for (int i = 0; i + 4 <= hex.length(); i += 4) {
+            text.append((char) Integer.parseInt(hex.substring(i, i + 4), 16));
+        }
+        return text.toString();
     }
 
     private static void writeScenario(String file) throws IOException {
@@ -132,8 +214,8 @@ public final class TillDemo {
         return out.toString();
     }
 
-    private static void say(String line) {
-        long ms = (System.nanoTime() - START) / 1000000;
-        System.out.printf("%6d ms  %s%n", ms, line);
+    private void say(String line) {
+        long ms = (System.nanoTime() - start) / 1000000;
+        out.printf("%6d ms  %s%n", ms, line);
     }
 }
