@@ -182,6 +182,8 @@ TEST_P(ConfigCallTest, RefusedRequestFreesTheLibraryWithoutCalling) {
     const jstring tooLong = jni.NewString(std::u16string(1255, u'a'));
     // A surrogate pair that would end past the last unit is refused whole, never cut.
     const jstring pairTooLong = jni.NewString(std::u16string(1253, u'a') + u"\U0001F600");
+    // The library would take the U+0000 for the end: "C:\cfg\a.cfg", another file.
+    const jstring withNul = jni.NewString(std::u16string(u"C:\\cfg\\a.cfg") + u'\0' + u"-b.cfg");
     const struct {
         const char* what;
         jstring text1;
@@ -193,7 +195,9 @@ TEST_P(ConfigCallTest, RefusedRequestFreesTheLibraryWithoutCalling) {
                  {"strings unobtainable", fits, nullptr, false, true},
                  {"text1 too long", tooLong, nullptr, false, false},
                  {"text1 pair too long", pairTooLong, nullptr, false, false},
-                 {"text2 too long", fits, tooLong, false, false}};
+                 {"text2 too long", fits, tooLong, false, false},
+                 {"text1 holds U+0000", withNul, nullptr, false, false},
+                 {"text2 holds U+0000", fits, withNul, false, false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         ClearLog();
@@ -203,6 +207,7 @@ TEST_P(ConfigCallTest, RefusedRequestFreesTheLibraryWithoutCalling) {
         EXPECT_EQ(Log(), kNotCalled);
         EXPECT_TRUE(sleeps.empty());
         EXPECT_EQ(jni.stringsReleased, jni.stringsObtained);
+        EXPECT_FALSE(jni.ExceptionPending()) << "an exception would reach the Java caller";
     }
 }
 
