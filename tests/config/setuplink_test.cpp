@@ -17,6 +17,7 @@
 
 #include "config/config_call.h"
 #include "support/fake_jni.h"
+#include "support/process_resources.h"
 #include "support/utf16_hex.h"
 
 extern "C" {
@@ -279,6 +280,23 @@ TEST_F(NativeMethodTest, TextsArriveAsTheJavaStringsUnitsUpToAFullBuffer) {
     // Terminated within the buffer: the terminator is its last unit.
     EXPECT_EQ(call["text1"], Utf16Hex(longest));
     EXPECT_EQ(call["text2"], Utf16Hex(foreign));
+}
+
+TEST_F(NativeMethodTest, ManyCallsLeaveNoLibraryLoadedAndNoDescriptorOpen) {
+    constexpr int kCalls = 10000;
+    const long handles = test::OpenHandleCount();
+    ASSERT_GT(handles, 0);
+    const jstring text = jni.NewString(u"C:\\cfg\\till.cfg");
+    for (int i = 0; i < kCalls; ++i) {
+        const auto method =
+            i % 2 == 0 ? &Java_com_quendal_javapos_readersetupkit_ReaderSetupKit_DownloadConfigFile
+                       : &Java_com_quendal_javapos_readersetupkit_ReaderSetupKit_UploadConfigFile;
+        method(jni.env(), nullptr, text, 1, 1, 1, 1, 1, 1, text);
+    }
+    // Each call loaded, called and unloaded the library.
+    EXPECT_EQ(Log().size(), 3u * kCalls);
+    EXPECT_FALSE(test::LibraryLoaded(kConfigLibraryFile));
+    EXPECT_EQ(test::OpenHandleCount(), handles);
 }
 
 TEST_F(NativeMethodTest, FlashRefusedReturnsWithoutPause) {
