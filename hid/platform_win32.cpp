@@ -62,29 +62,36 @@ OpenFailure OpenFailureFromError(DWORD error) {
     }
 }
 
-// A point in time for measuring a read's time-out, to the millisecond and better (the tick count
-// moves in steps of up to 16 ms on Windows).
-std::int64_t NowCounts() {
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return now.QuadPart;
-}
+// A read's time-out on the performance counter: the tick count moves in steps of up to 16 ms,
+// which would end a paced read early.
+class Deadline {
+  public:
+    explicit Deadline(std::uint32_t timeoutMs) : start_(Counter()), timeoutMs_(timeoutMs) {}
 
-std::int64_t MillisecondsSince(std::int64_t start) {
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    return (NowCounts() - start) * 1000 / frequency.QuadPart;
-}
+    // Milliseconds left; 0 once the deadline has passed.
+    DWORD RemainingMs() const {
+        LARGE_INTEGER frequency;
+        QueryPerformanceFrequency(&frequency);
+        const std::int64_t elapsedMs = (Counter() - start_) * 1000 / frequency.QuadPart;
+        return elapsedMs >= timeoutMs_ ? 0 : static_cast<DWORD>(timeoutMs_ - elapsedMs);
+    }
 
-// Returns once timeoutMs have passed since `start`: a failed read keeps the pace of a read that
-// timed out, so that a caller reading until it gets data does not spin on a dead device.
-void WaitOutTimeout(std::int64_t start, std::uint32_t timeoutMs) {
-    for (;;) {
-        const std::int64_t elapsed = MillisecondsSince(start);
-        if (elapsed >= static_cast<std::int64_t>(timeoutMs)) {
-            return;
-        }
-        Sleep(static_cast<DWORD>(static_cast<std::int64_t>(timeoutMs) - elapsed));
+  private:
+    static std::int64_t Counter() {
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
+        return now.QuadPart;
+    }
+
+    std::int64_t start_;
+    std::int64_t timeoutMs_;
+};
+
+// Returns once the deadline has passed: a failed read keeps the pace of a read that timed out,
+// so that a caller reading until it gets data does not spin on a dead device.
+void WaitOut(const Deadline& deadline) {
+    while (const DWORD remaining = deadline.RemainingMs()) {
+        Sleep(remaining);
     }
 }
 
@@ -265,7 +272,7 @@ NativeHandle CreateCompletionEvent() {
 
 IoOutcome ReadInputReport(NativeHandle channel, NativeHandle event, std::uint8_t* buffer,
                           std::uint32_t length, std::uint32_t timeoutMs) {
-    const std::int64_t start = NowCounts();
+    const Deadline deadline(timeoutMs);
     OVERLAPPED overlapped{};
     overlapped.hEvent = ToHandle(event);
     DWORD got = 0;
@@ -273,7 +280,7 @@ IoOutcome ReadInputReport(NativeHandle channel, NativeHandle event, std::uint8_t
     const IoOutcome outcome =
         FinishOverlapped(ToHandle(channel), ToHandle(event), &overlapped, started, timeoutMs, &got);
     if (outcome == IoOutcome::Failed) {
-        WaitOutTimeout(start, timeoutMs);
+        WaitOut(deadline);
     }
     return outcome;
 }
