@@ -283,18 +283,17 @@ TEST_F(NativeMethodTest, TextsArriveAsTheJavaStringsUnitsUpToAFullBuffer) {
 }
 
 TEST_F(NativeMethodTest, ManyCallsLeaveNoLibraryLoadedAndNoDescriptorOpen) {
-    constexpr int kCalls = 10000;
     const long handles = test::OpenHandleCount();
     ASSERT_GT(handles, 0);
     const jstring text = jni.NewString(u"C:\\cfg\\till.cfg");
-    for (int i = 0; i < kCalls; ++i) {
+    for (int i = 0; i < test::kLeakTestCalls; ++i) {
         const auto method =
             i % 2 == 0 ? &Java_com_quendal_javapos_readersetupkit_ReaderSetupKit_DownloadConfigFile
                        : &Java_com_quendal_javapos_readersetupkit_ReaderSetupKit_UploadConfigFile;
         method(jni.env(), nullptr, text, 1, 1, 1, 1, 1, 1, text);
     }
     // Each call loaded, called and unloaded the library.
-    EXPECT_EQ(Log().size(), 3u * kCalls);
+    EXPECT_EQ(Log().size(), 3u * test::kLeakTestCalls);
     EXPECT_FALSE(test::LibraryLoaded(kConfigLibraryFile));
     EXPECT_EQ(test::OpenHandleCount(), handles);
 }
