@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Installs what the tests need, builds everything and runs every test through CTest: the Linux
 # build with its JVM tests, the same unit tests under AddressSanitizer and UBSan, and the Windows
-# builds under Wine. Ends with one line "quenlink: N passed, N failed".
+# builds under Wine; then every fuzz target for 30 s with libFuzzer. Ends with one line
+# "quenlink: N passed, N failed".
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib/packages.sh
 
-ensure_packages "${QUEN_BUILD_PACKAGES[@]}" libgtest-dev googletest junit5 clang-format
+ensure_packages "${QUEN_BUILD_PACKAGES[@]}" libgtest-dev googletest junit5 clang-format \
+    clang-14 libclang-rt-14-dev
 
 logs=$(mktemp -d)
 trap 'rm -rf "$logs"' EXIT
@@ -29,6 +31,9 @@ run_ctest linux-asan --preset linux-asan
 if [ -x scripts/test-windows.sh ] && [ "${QUEN_SKIP_WINDOWS:-0}" != 1 ]; then
     QUEN_CTEST_LOG_DIR="$logs" bash scripts/test-windows.sh || status=1
 fi
+
+# 30 s per target: long enough to get past the seeds, short enough for every run.
+bash scripts/fuzz.sh 30 || status=1
 
 # Sum what every CTest run counted.
 cat "$logs"/*.log | awk '
