@@ -1,5 +1,6 @@
 #include "config/config_call.h"
 
+#include <cstddef>
 #include <cstdint>
 
 #include "config/config_request.h"
@@ -25,16 +26,29 @@ const char* FunctionName(ConfigFunction function) {
     return "UploadConfigFile";
 }
 
+// True when the text holds a U+0000, which the library would take for the text's end.
+bool HoldsNul(const WideUnit* units, std::ptrdiff_t count) {
+    for (std::ptrdiff_t i = 0; i < count; ++i) {
+        if (units[i] == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // Fills the zeroed `buffer` with the units of a Java string. False when the string cannot be
-// obtained or does not leave room for the terminator: a cut path would name another file.
+// obtained, does not leave room for the terminator or holds a U+0000: the library would see a
+// cut text, and a cut path names another file.
 bool ToWideText(JNIEnv* env, jstring text, WideUnit (&buffer)[kWideBufferUnits]) {
     const char* utf = env->GetStringUTFChars(text, nullptr);
     if (utf == nullptr) {
+        // The JVM has raised OutOfMemoryError; the caller gets -1 and no exception.
+        env->ExceptionClear();
         return false;
     }
-    const bool fits = DecodeModifiedUtf8(utf, buffer, kMaxTextUnits) >= 0;
+    const std::ptrdiff_t count = DecodeModifiedUtf8(utf, buffer, kMaxTextUnits);
     env->ReleaseStringUTFChars(text, utf);
-    return fits;
+    return count >= 0 && !HoldsNul(buffer, count);
 }
 
 }  // namespace

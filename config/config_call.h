@@ -23,8 +23,9 @@ struct JavaArguments {
 
 // Loads the configuration library, calls `function` with the record and texts built from `args`,
 // frees the library and returns what the function left in the result cell. -1 when the call
-// cannot be made: library or function missing, text1 null, a string not obtainable or longer than
-// a buffer holds. A flash that was called is followed by a pause of kFlashPauseMs.
+// cannot be made: library or function missing, text1 null, a string not obtainable, longer than
+// a buffer holds or holding a U+0000. No Java exception is left pending. A flash that was called
+// is followed by a pause of kFlashPauseMs.
 jint CallConfigFunction(ConfigFunction function, JNIEnv* env, const JavaArguments& args,
                         ModuleServices& modules);
 

@@ -31,6 +31,8 @@ jcharArray NewCharArrayFromReport(JNIEnv* env, const std::uint8_t* bytes, std::i
     }
     jcharArray array = env->NewCharArray(length);
     if (array == nullptr) {
+        // The JVM has raised OutOfMemoryError: the caller is promised null, not an exception.
+        env->ExceptionClear();
         return nullptr;
     }
     if (length > 0) {

@@ -26,7 +26,8 @@ inline jchar CharFromReportByte(std::uint8_t b) {
 // buffer holds are cut, as the device object cuts data past its output report.
 jboolean WriteCharsAsReport(JNIEnv* env, jcharArray data, HIDDevice& device);
 
-// A new char array holding `length` bytes (at most kReadChars), or null when the JVM has no room.
+// A new char array holding `length` bytes (at most kReadChars), or null when the JVM has no room
+// (its OutOfMemoryError cleared, so that the caller sees null and no exception).
 jcharArray NewCharArrayFromReport(JNIEnv* env, const std::uint8_t* bytes, std::int32_t length);
 
 }  // namespace quen::hid

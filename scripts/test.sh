@@ -2,14 +2,15 @@
 # Installs what the tests need, builds everything and runs every test through CTest: the Linux
 # build with its JVM tests and its tests against Debian's kernel under qemu, the same unit tests
 # under AddressSanitizer and UBSan and under ThreadSanitizer, the aarch64 cross build under
-# qemu-user, the release folders, and the Windows builds under Wine. Ends with one line
+# qemu-user, the release folders, and the Windows builds under Wine; then every fuzz target for
+# 30 s with libFuzzer. Ends with one line
 # "quenlink: N passed, N failed".
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib/packages.sh
 
 ensure_packages "${QUEN_BUILD_PACKAGES[@]}" "${QUEN_KERNEL_TEST_PACKAGES[@]}" libgtest-dev googletest \
-    junit5 clang-format
+    junit5 clang-format clang-14 libclang-rt-14-dev
 
 logs=$(mktemp -d)
 trap 'rm -rf "$logs"' EXIT
@@ -48,6 +49,9 @@ run_ctest release --preset release
 if [ -x scripts/test-windows.sh ] && [ "${QUEN_SKIP_WINDOWS:-0}" != 1 ]; then
     QUEN_CTEST_LOG_DIR="$logs" bash scripts/test-windows.sh || status=1
 fi
+
+# 30 s per target: long enough to get past the seeds, short enough for every run.
+bash scripts/fuzz.sh 30 || status=1
 
 # Sum what every CTest run counted.
 cat "$logs"/*.log | awk '

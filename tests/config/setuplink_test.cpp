@@ -17,6 +17,7 @@
 
 #include "config/config_call.h"
 #include "support/fake_jni.h"
+#include "support/process_resources.h"
 #include "support/utf16_hex.h"
 
 extern "C" {
@@ -182,6 +183,8 @@ TEST_P(ConfigCallTest, RefusedRequestFreesTheLibraryWithoutCalling) {
     const jstring tooLong = jni.NewString(std::u16string(1255, u'a'));
     // A surrogate pair that would end past the last unit is refused whole, never cut.
     const jstring pairTooLong = jni.NewString(std::u16string(1253, u'a') + u"\U0001F600");
+    // The library would take the U+0000 for the end: "C:\cfg\a.cfg", another file.
+    const jstring withNul = jni.NewString(std::u16string(u"C:\\cfg\\a.cfg") + u'\0' + u"-b.cfg");
     const struct {
         const char* what;
         jstring text1;
@@ -193,7 +196,9 @@ TEST_P(ConfigCallTest, RefusedRequestFreesTheLibraryWithoutCalling) {
                  {"strings unobtainable", fits, nullptr, false, true},
                  {"text1 too long", tooLong, nullptr, false, false},
                  {"text1 pair too long", pairTooLong, nullptr, false, false},
-                 {"text2 too long", fits, tooLong, false, false}};
+                 {"text2 too long", fits, tooLong, false, false},
+                 {"text1 holds U+0000", withNul, nullptr, false, false},
+                 {"text2 holds U+0000", fits, withNul, false, false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         ClearLog();
@@ -203,6 +208,7 @@ TEST_P(ConfigCallTest, RefusedRequestFreesTheLibraryWithoutCalling) {
         EXPECT_EQ(Log(), kNotCalled);
         EXPECT_TRUE(sleeps.empty());
         EXPECT_EQ(jni.stringsReleased, jni.stringsObtained);
+        EXPECT_FALSE(jni.ExceptionPending()) << "an exception would reach the Java caller";
     }
 }
 
@@ -274,6 +280,22 @@ TEST_F(NativeMethodTest, TextsArriveAsTheJavaStringsUnitsUpToAFullBuffer) {
     // Terminated within the buffer: the terminator is its last unit.
     EXPECT_EQ(call["text1"], Utf16Hex(longest));
     EXPECT_EQ(call["text2"], Utf16Hex(foreign));
+}
+
+TEST_F(NativeMethodTest, ManyCallsLeaveNoLibraryLoadedAndNoDescriptorOpen) {
+    const long handles = test::OpenHandleCount();
+    ASSERT_GT(handles, 0);
+    const jstring text = jni.NewString(u"C:\\cfg\\till.cfg");
+    for (int i = 0; i < test::kLeakTestCalls; ++i) {
+        const auto method =
+            i % 2 == 0 ? &Java_com_quendal_javapos_readersetupkit_ReaderSetupKit_DownloadConfigFile
+                       : &Java_com_quendal_javapos_readersetupkit_ReaderSetupKit_UploadConfigFile;
+        method(jni.env(), nullptr, text, 1, 1, 1, 1, 1, 1, text);
+    }
+    // Each call loaded, called and unloaded the library.
+    EXPECT_EQ(Log().size(), 3u * test::kLeakTestCalls);
+    EXPECT_FALSE(test::LibraryLoaded(kConfigLibraryFile));
+    EXPECT_EQ(test::OpenHandleCount(), handles);
 }
 
 TEST_F(NativeMethodTest, FlashRefusedReturnsWithoutPause) {

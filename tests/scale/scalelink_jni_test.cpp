@@ -26,6 +26,8 @@ class ScaleBridge : public SimBusTest {
         Close();
         EXPECT_EQ(bus().counters().openChannels(), 0);
         EXPECT_EQ(jni.boundsViolations, 0);
+        EXPECT_FALSE(jni.ExceptionPending()) << "an exception would reach the Java caller";
+        EXPECT_EQ(jni.callsWhilePending, 0);
         SimBusTest::TearDown();
     }
     JNIEnv* env() { return jni.env(); }
@@ -80,6 +82,14 @@ TEST_F(ScaleBridge, ReadGives64SignExtendedCharsPerReport) {
     EXPECT_EQ(chars[69], u'\uFFB5');
     EXPECT_EQ(Read(), nullptr);  // silent: null after 50 ms
     EXPECT_EQ(bus().NowMs(), 110u);
+}
+
+TEST_F(ScaleBridge, ReadIsNullWhenTheJvmHasNoRoomForTheBlock) {
+    bus().AddInterface(ScaleInterface("/sim/scale"));
+    ASSERT_TRUE(Open());
+    bus().QueueReport("/sim/scale", 0, std::vector<std::uint8_t>(64, 1));
+    jni.failNewCharArray = true;
+    EXPECT_EQ(Read(), nullptr);
 }
 
 TEST_F(ScaleBridge, ReadAfterAFailedOpenOrCloseIsNullWithoutWaiting) {

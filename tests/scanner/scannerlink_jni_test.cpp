@@ -35,6 +35,8 @@ class ScannerBridge : public SimBusTest {
         Close();
         EXPECT_EQ(bus().counters().openChannels(), 0);
         EXPECT_EQ(jni.boundsViolations, 0);
+        EXPECT_FALSE(jni.ExceptionPending()) << "an exception would reach the Java caller";
+        EXPECT_EQ(jni.callsWhilePending, 0);
         SimBusTest::TearDown();
     }
     JNIEnv* env() { return jni.env(); }

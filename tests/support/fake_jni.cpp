@@ -12,6 +12,9 @@ FakeJni::FakeJni() {
     table_.SetCharArrayRegion = &SetCharArrayRegion;
     table_.GetStringUTFChars = &GetStringUTFChars;
     table_.ReleaseStringUTFChars = &ReleaseStringUTFChars;
+    table_.ExceptionCheck = &ExceptionCheck;
+    table_.ExceptionOccurred = &ExceptionOccurred;
+    table_.ExceptionClear = &ExceptionClear;
     // The first reserved slot points back at this object, as a JVM keeps its own state there.
     table_.reserved0 = this;
     env_.functions = &table_;
@@ -19,6 +22,18 @@ FakeJni::FakeJni() {
 
 FakeJni& FakeJni::Self(JNIEnv* env) {
     return *static_cast<FakeJni*>(env->functions->reserved0);
+}
+
+FakeJni& FakeJni::Enter(JNIEnv* env) {
+    FakeJni& self = Self(env);
+    if (self.pending_ != nullptr) {
+        ++self.callsWhilePending;
+    }
+    return self;
+}
+
+void FakeJni::Raise() {
+    pending_ = reinterpret_cast<jthrowable>(&throwable_);
 }
 
 FakeJni::CharArray* FakeJni::ArrayOf(jarray array) {
@@ -62,13 +77,15 @@ std::string FakeJni::ModifiedUtf8(const std::u16string& text) {
     return out;
 }
 
-jsize JNICALL FakeJni::GetArrayLength(JNIEnv*, jarray array) {
+jsize JNICALL FakeJni::GetArrayLength(JNIEnv* env, jarray array) {
+    Enter(env);
     return static_cast<jsize>(ArrayOf(array)->chars.size());
 }
 
 jcharArray JNICALL FakeJni::NewCharArrayFn(JNIEnv* env, jsize length) {
-    FakeJni& self = Self(env);
+    FakeJni& self = Enter(env);
     if (self.failNewCharArray || length < 0) {
+        self.Raise();
         return nullptr;
     }
     ++self.arraysCreatedByCode;
@@ -77,10 +94,12 @@ jcharArray JNICALL FakeJni::NewCharArrayFn(JNIEnv* env, jsize length) {
 
 void JNICALL FakeJni::GetCharArrayRegion(JNIEnv* env, jcharArray array, jsize start, jsize length,
                                          jchar* buffer) {
+    FakeJni& self = Enter(env);
     const CharArray* a = ArrayOf(array);
     if (start < 0 || length < 0 ||
         static_cast<std::size_t>(start) + static_cast<std::size_t>(length) > a->chars.size()) {
-        ++Self(env).boundsViolations;
+        ++self.boundsViolations;
+        self.Raise();
         return;
     }
     if (length > 0) {
@@ -91,10 +110,12 @@ void JNICALL FakeJni::GetCharArrayRegion(JNIEnv* env, jcharArray array, jsize st
 
 void JNICALL FakeJni::SetCharArrayRegion(JNIEnv* env, jcharArray array, jsize start, jsize length,
                                          const jchar* buffer) {
+    FakeJni& self = Enter(env);
     CharArray* a = ArrayOf(array);
     if (start < 0 || length < 0 ||
         static_cast<std::size_t>(start) + static_cast<std::size_t>(length) > a->chars.size()) {
-        ++Self(env).boundsViolations;
+        ++self.boundsViolations;
+        self.Raise();
         return;
     }
     if (length > 0) {
@@ -104,8 +125,9 @@ void JNICALL FakeJni::SetCharArrayRegion(JNIEnv* env, jcharArray array, jsize st
 }
 
 const char* JNICALL FakeJni::GetStringUTFChars(JNIEnv* env, jstring string, jboolean* isCopy) {
-    FakeJni& self = Self(env);
+    FakeJni& self = Enter(env);
     if (self.failGetStringUtfChars) {
+        self.Raise();
         return nullptr;
     }
     ++self.stringsObtained;
@@ -117,6 +139,18 @@ const char* JNICALL FakeJni::GetStringUTFChars(JNIEnv* env, jstring string, jboo
 
 void JNICALL FakeJni::ReleaseStringUTFChars(JNIEnv* env, jstring, const char*) {
     ++Self(env).stringsReleased;
+}
+
+jboolean JNICALL FakeJni::ExceptionCheck(JNIEnv* env) {
+    return Self(env).pending_ != nullptr ? JNI_TRUE : JNI_FALSE;
+}
+
+jthrowable JNICALL FakeJni::ExceptionOccurred(JNIEnv* env) {
+    return Self(env).pending_;
+}
+
+void JNICALL FakeJni::ExceptionClear(JNIEnv* env) {
+    Self(env).pending_ = nullptr;
 }
 
 }  // namespace quen::test

@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
-#include <winternl.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -14,6 +14,7 @@
 #include "hid/hid_device.h"
 #include "hid/interface_search.h"
 #include "hid/platform.h"
+#include "support/process_resources.h"
 
 namespace quen::test {
 namespace {
@@ -24,45 +25,6 @@ using hid::PathStatus;
 namespace platform = hid::platform;
 
 constexpr std::uint16_t kWineVendor = 0x845E;
-
-// Handles this process holds, as the system's handle table lists them. GetProcessHandleCount
-// would be simpler, but Wine answers it with 0.
-int OpenHandleCount() {
-    struct Entry {
-        ULONG ownerPid;
-        BYTE objectType;
-        BYTE flags;
-        USHORT handle;
-        PVOID object;
-        ULONG access;
-    };
-    struct Table {
-        ULONG count;
-        Entry entries[1];
-    };
-    constexpr auto kSystemHandleInformation = static_cast<SYSTEM_INFORMATION_CLASS>(16);
-    std::vector<std::uint8_t> buffer(1 << 20);
-    for (;;) {
-        ULONG needed = 0;
-        const NTSTATUS status = NtQuerySystemInformation(
-            kSystemHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
-        if (status == 0) {
-            break;
-        }
-        if (buffer.size() >= (64u << 20)) {
-            return -1;
-        }
-        buffer.resize(buffer.size() * 2);
-    }
-    const auto* table = reinterpret_cast<const Table*>(buffer.data());
-    int count = 0;
-    for (ULONG i = 0; i < table->count; ++i) {
-        if (table->entries[i].ownerPid == GetCurrentProcessId()) {
-            ++count;
-        }
-    }
-    return count;
-}
 
 struct Listed {
     std::string path;
@@ -122,7 +84,7 @@ TEST_F(WineHidDevices, ListedInterfacesAnswerAttributeAndCapabilityQueries) {
 TEST_F(WineHidDevices, SearchFindsTheFirstMatchAndClosesEveryHandle) {
     const Listed* keyboard = FindWine(0x06);
     ASSERT_NE(keyboard, nullptr);
-    const int before = OpenHandleCount();
+    const long before = OpenHandleCount();
     ASSERT_GT(before, 0);
 
     hid::InterfaceMatch match;
@@ -174,6 +136,19 @@ TEST_F(WineHidDevices, DeviceObjectOpensARealHidDeviceAndItsReadTimesOut) {
               hid::IoOutcome::TimedOut);
     EXPECT_GE(GetTickCount() - start, 190u);
     EXPECT_EQ(buffer, std::vector<std::uint8_t>(256, 0xAA));
+
+    // The same read when the wait on the event fails: the driver completes the cancelled read
+    // only after CancelIo has returned, and the read must be waited for without the event.
+    HANDLE unwaitable = nullptr;
+    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), reinterpret_cast<HANDLE>(event),
+                                GetCurrentProcess(), &unwaitable, EVENT_MODIFY_STATE, FALSE, 0));
+    const auto failedStart = std::chrono::steady_clock::now();
+    EXPECT_EQ(platform::ReadInputReport(channel, reinterpret_cast<hid::NativeHandle>(unwaitable),
+                                        buffer.data(), keyboard->caps.inputReportByteLength, 200),
+              hid::IoOutcome::Failed);
+    EXPECT_GE(std::chrono::steady_clock::now() - failedStart, std::chrono::milliseconds(190));
+    EXPECT_EQ(buffer, std::vector<std::uint8_t>(256, 0xAA));
+    CloseHandle(unwaitable);
     platform::CloseChannel(channel);
     CloseHandle(reinterpret_cast<HANDLE>(event));
     EXPECT_EQ(device.CloseDevice(), 1);

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "support/fake_jni.h"
+#include "support/process_resources.h"
 #include "support/utf16_hex.h"
 
 namespace quen::test {
@@ -193,6 +194,23 @@ TEST_F(SetuplinkDll, DownloadHandsTheRecordAndTheTextsToTheLibrary) {
     EXPECT_EQ(call.at("cell"), "-1");
     EXPECT_EQ(call.at("zeros"), "0");
     EXPECT_EQ(jni_.stringsObtained, jni_.stringsReleased);
+}
+
+TEST_F(SetuplinkDll, ManyCallsLeaveTheLibraryUnloadedAndNoHandleOpen) {
+    ProvideConfigLibrary();
+    const NativeMethod methods[] = {Method("DownloadConfigFile"), Method("UploadConfigFile")};
+    ASSERT_NE(methods[0], nullptr);
+    ASSERT_NE(methods[1], nullptr);
+    const long handles = OpenHandleCount();
+    ASSERT_GT(handles, 0);
+    const jstring text = jni_.NewString(u"C:\\cfg\\till.cfg");
+    for (int i = 0; i < kLeakTestCalls; ++i) {
+        methods[i % 2](jni_.env(), nullptr, text, 1, 1, 1, 1, 1, 1, text);
+    }
+    // Each call loaded, called and unloaded the library.
+    EXPECT_EQ(Log().size(), 3u * kLeakTestCalls);
+    EXPECT_FALSE(LibraryLoaded("ReaderSetupKit.dll"));
+    EXPECT_EQ(OpenHandleCount(), handles);
 }
 
 #if defined(__i386__) && defined(__GNUC__)

@@ -13,13 +13,13 @@ import java.util.List;
  * up the scenario file named by QUENLINK_SIM_SCENARIO before each device search, and appends what
  * each write put on the wire to the wire log that the scenario names.
  */
-final class SimScenario {
+public final class SimScenario {
     private static int generation;
 
     private final Path file;
     private final Path wire;
 
-    SimScenario() {
+    public SimScenario() {
         String name = System.getenv("QUENLINK_SIM_SCENARIO");
         if (name == null) {
             throw new IllegalStateException("QUENLINK_SIM_SCENARIO is not set");
@@ -29,7 +29,7 @@ final class SimScenario {
     }
 
     /** Replaces the bus with these lines; the next search sees them. */
-    void set(String... lines) throws IOException {
+    public void set(String... lines) throws IOException {
         Files.deleteIfExists(wire);
         StringBuilder text = new StringBuilder();
         // A fresh bus for every call, even when the lines repeat.
@@ -42,16 +42,16 @@ final class SimScenario {
     }
 
     /** The writes so far, each as "path outcome hex...". */
-    List<String> wire() throws IOException {
+    public List<String> wire() throws IOException {
         return Files.exists(wire) ? Files.readAllLines(wire) : new ArrayList<String>();
     }
 
-    static String scanner(String path, String usage) {
+    public static String scanner(String path, String usage) {
         return "interface " + path + " vendor=0x2E5A product=0x0101 page=0xFF45 usage=" + usage
                 + " in=64 out=64";
     }
 
-    static String scale(String path) {
+    public static String scale(String path) {
         return "interface " + path + " vendor=0x2E5A product=0x0201 page=0xFF45 usage=0x6E00"
                 + " in=64 out=64";
     }
