@@ -258,10 +258,6 @@ OpenFailure LastOpenFailure() {
     return lastOpenFailure;
 }
 
-OpenFailure LastOpenFailure() {
-    return OpenFailure::Other;
-}
-
 void CloseChannel(NativeHandle channel) {
     CloseHandle(ToHandle(channel));
 }
