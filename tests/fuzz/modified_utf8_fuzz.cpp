@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "config/modified_utf8.h"
+#include "support/modified_utf8_encoding.h"
 
 namespace {
 
@@ -22,26 +23,6 @@ void Check(bool condition) {
     if (!condition) {
         std::abort();
     }
-}
-
-// How a JVM writes each UTF-16 unit: U+0001..U+007F in one byte, U+0000 and up to U+07FF in two,
-// the rest (surrogates included) in three.
-std::string Encode(const std::u16string& units) {
-    std::string out;
-    for (const char16_t unit : units) {
-        const unsigned u = unit;
-        if (u != 0 && u < 0x80) {
-            out += static_cast<char>(u);
-        } else if (u < 0x800) {
-            out += static_cast<char>(0xC0 | (u >> 6));
-            out += static_cast<char>(0x80 | (u & 0x3F));
-        } else {
-            out += static_cast<char>(0xE0 | (u >> 12));
-            out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (u & 0x3F));
-        }
-    }
-    return out;
 }
 
 // The reference: cut the text into sequences by their lead bytes alone, take the payload bits,
@@ -63,7 +44,7 @@ bool ReferenceDecode(const std::string& text, std::u16string* units) {
         units->push_back(static_cast<char16_t>(unit));
         i += length;
     }
-    return Encode(*units) == text;
+    return quen::test::EncodeModifiedUtf8(*units) == text;
 }
 
 // Decodes into a buffer of `capacity` units followed by guards; checks the guards and returns
@@ -109,7 +90,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         units.push_back(static_cast<char16_t>(static_cast<std::uint8_t>(bytes[i]) |
                                               static_cast<std::uint8_t>(bytes[i + 1]) << 8));
     }
-    const std::ptrdiff_t unitCount = Decode(Encode(units), capacity, &decoded);
+    const std::ptrdiff_t unitCount =
+        Decode(quen::test::EncodeModifiedUtf8(units), capacity, &decoded);
     if (units.size() <= capacity) {
         Check(unitCount == static_cast<std::ptrdiff_t>(units.size()) && decoded == units);
     } else {

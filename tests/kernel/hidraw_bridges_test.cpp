@@ -60,6 +60,8 @@ class KernelBridges : public ::testing::Test {
         scanner.SetMode(false);
         scanner.Close();
         scale.Close();
+        ExpectCleanJni(scanner.jni);
+        ExpectCleanJni(scale.jni);
     }
 
     // Plugs a device in and waits for its node.
@@ -79,11 +81,13 @@ class KernelBridges : public ::testing::Test {
         return Plug("Quen scale", hid::kMakerVendorId, 0x0201, MakerDescriptor(0x6E00, 64, 64));
     }
 
-    std::u16string Chars(jcharArray array) { return array == nullptr ? u"" : jni.Chars(array); }
+    // What a read returned; empty for null.
+    std::u16string Chars(jcharArray array) {
+        return array == nullptr ? u"" : scanner.jni.Chars(array);
+    }
 
-    FakeJni jni;
-    ScannerCalls scanner{jni};
-    ScaleCalls scale{jni};
+    ScannerCalls scanner;
+    ScaleCalls scale;
     std::vector<std::unique_ptr<UhidDevice>> devices_;
 };
 

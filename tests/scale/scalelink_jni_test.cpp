@@ -6,43 +6,20 @@
 #include <string>
 #include <vector>
 
-#include "support/fake_jni.h"
+#include "support/bridge_calls.h"
 #include "support/sim_fixture.h"
-
-extern "C" {
-jboolean JNICALL Java_com_quendal_javapos_usb_QuenHIDScaleOper_Open(JNIEnv*, jobject);
-jboolean JNICALL Java_com_quendal_javapos_usb_QuenHIDScaleOper_IsDeviceExist(JNIEnv*, jobject);
-jboolean JNICALL Java_com_quendal_javapos_usb_QuenHIDScaleOper_Close(JNIEnv*, jobject);
-jboolean JNICALL Java_com_quendal_javapos_usb_QuenHIDScaleOper_write(JNIEnv*, jobject, jcharArray);
-jcharArray JNICALL Java_com_quendal_javapos_usb_QuenHIDScaleOper_read(JNIEnv*, jobject);
-}
 
 namespace quen::test {
 namespace {
 
-class ScaleBridge : public SimBusTest {
+class ScaleBridge : public SimBusTest, protected ScaleCalls {
   protected:
     void TearDown() override {
         Close();
         EXPECT_EQ(bus().counters().openChannels(), 0);
-        EXPECT_EQ(jni.boundsViolations, 0);
-        EXPECT_FALSE(jni.ExceptionPending()) << "an exception would reach the Java caller";
-        EXPECT_EQ(jni.callsWhilePending, 0);
+        ExpectCleanJni(jni);
         SimBusTest::TearDown();
     }
-    JNIEnv* env() { return jni.env(); }
-    bool Open() { return Java_com_quendal_javapos_usb_QuenHIDScaleOper_Open(env(), nullptr); }
-    bool Exists() {
-        return Java_com_quendal_javapos_usb_QuenHIDScaleOper_IsDeviceExist(env(), nullptr);
-    }
-    bool Close() { return Java_com_quendal_javapos_usb_QuenHIDScaleOper_Close(env(), nullptr); }
-    bool Write(jcharArray data) {
-        return Java_com_quendal_javapos_usb_QuenHIDScaleOper_write(env(), nullptr, data);
-    }
-    bool Write(const std::u16string& chars) { return Write(jni.NewCharArray(chars)); }
-    jcharArray Read() { return Java_com_quendal_javapos_usb_QuenHIDScaleOper_read(env(), nullptr); }
-
-    FakeJni jni;
 };
 
 TEST_F(ScaleBridge, OnlyAScaleIsEverOpened) {

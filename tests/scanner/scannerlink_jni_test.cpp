@@ -9,52 +9,24 @@
 #include <thread>
 #include <vector>
 
-#include "support/fake_jni.h"
+#include "support/bridge_calls.h"
 #include "support/sim_fixture.h"
-
-extern "C" {
-jboolean JNICALL Java_com_quendal_javapos_usb_QuenHIDOper_Open(JNIEnv*, jobject);
-jboolean JNICALL Java_com_quendal_javapos_usb_QuenHIDOper_IsDeviceExist(JNIEnv*, jobject);
-jboolean JNICALL Java_com_quendal_javapos_usb_QuenHIDOper_OpenScale(JNIEnv*, jobject);
-jboolean JNICALL Java_com_quendal_javapos_usb_QuenHIDOper_Close(JNIEnv*, jobject);
-jboolean JNICALL Java_com_quendal_javapos_usb_QuenHIDOper_write(JNIEnv*, jobject, jcharArray);
-jcharArray JNICALL Java_com_quendal_javapos_usb_QuenHIDOper_read(JNIEnv*, jobject);
-jboolean JNICALL Java_com_quendal_javapos_usb_QuenHIDOper_SetMode(JNIEnv*, jobject, jboolean);
-}
 
 namespace quen::test {
 namespace {
 
-class ScannerBridge : public SimBusTest {
+class ScannerBridge : public SimBusTest, protected ScannerCalls {
   protected:
     void SetUp() override {
         SimBusTest::SetUp();
-        Java_com_quendal_javapos_usb_QuenHIDOper_SetMode(env(), nullptr, JNI_FALSE);
+        SetMode(false);
     }
     void TearDown() override {
         Close();
         EXPECT_EQ(bus().counters().openChannels(), 0);
-        EXPECT_EQ(jni.boundsViolations, 0);
-        EXPECT_FALSE(jni.ExceptionPending()) << "an exception would reach the Java caller";
-        EXPECT_EQ(jni.callsWhilePending, 0);
+        ExpectCleanJni(jni);
         SimBusTest::TearDown();
     }
-    JNIEnv* env() { return jni.env(); }
-    bool Open() { return Java_com_quendal_javapos_usb_QuenHIDOper_Open(env(), nullptr); }
-    bool OpenScale() { return Java_com_quendal_javapos_usb_QuenHIDOper_OpenScale(env(), nullptr); }
-    bool Exists() { return Java_com_quendal_javapos_usb_QuenHIDOper_IsDeviceExist(env(), nullptr); }
-    bool Close() { return Java_com_quendal_javapos_usb_QuenHIDOper_Close(env(), nullptr); }
-    bool Write(jcharArray data) {
-        return Java_com_quendal_javapos_usb_QuenHIDOper_write(env(), nullptr, data);
-    }
-    bool Write(const std::u16string& chars) { return Write(jni.NewCharArray(chars)); }
-    jcharArray Read() { return Java_com_quendal_javapos_usb_QuenHIDOper_read(env(), nullptr); }
-    bool SetMode(bool on) {
-        return Java_com_quendal_javapos_usb_QuenHIDOper_SetMode(env(), nullptr,
-                                                                on ? JNI_TRUE : JNI_FALSE);
-    }
-
-    FakeJni jni;
 };
 
 TEST_F(ScannerBridge, OpenPrefersTheFirstScannerUsageEvenWhenItEnumeratesLater) {

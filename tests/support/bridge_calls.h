@@ -2,6 +2,7 @@
 // calls serve the tests on the simulated bus and the tests against a real kernel.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <jni.h>
 
 #include <string>
@@ -26,10 +27,17 @@ jcharArray JNICALL Java_com_quendal_javapos_usb_QuenHIDScaleOper_read(JNIEnv*, j
 
 namespace quen::test {
 
-// The scanner bridge, as QuenHIDOper calls it.
+// What every call through a fake JNIEnv must leave behind: no access outside an array, and no
+// exception that would reach the Java caller.
+inline void ExpectCleanJni(const FakeJni& jni) {
+    EXPECT_EQ(jni.boundsViolations, 0);
+    EXPECT_FALSE(jni.ExceptionPending()) << "an exception would reach the Java caller";
+    EXPECT_EQ(jni.callsWhilePending, 0);
+}
+
+// The scanner bridge, as QuenHIDOper calls it, with a JNIEnv of its own.
 class ScannerCalls {
   public:
-    explicit ScannerCalls(FakeJni& jni) : jni_(jni) {}
     bool Open() { return Java_com_quendal_javapos_usb_QuenHIDOper_Open(env(), nullptr); }
     bool OpenScale() { return Java_com_quendal_javapos_usb_QuenHIDOper_OpenScale(env(), nullptr); }
     bool Exists() { return Java_com_quendal_javapos_usb_QuenHIDOper_IsDeviceExist(env(), nullptr); }
@@ -37,22 +45,22 @@ class ScannerCalls {
     bool Write(jcharArray data) {
         return Java_com_quendal_javapos_usb_QuenHIDOper_write(env(), nullptr, data);
     }
-    bool Write(const std::u16string& chars) { return Write(jni_.NewCharArray(chars)); }
+    bool Write(const std::u16string& chars) { return Write(jni.NewCharArray(chars)); }
     jcharArray Read() { return Java_com_quendal_javapos_usb_QuenHIDOper_read(env(), nullptr); }
     bool SetMode(bool segmented) {
         return Java_com_quendal_javapos_usb_QuenHIDOper_SetMode(env(), nullptr,
                                                                 segmented ? JNI_TRUE : JNI_FALSE);
     }
 
+    FakeJni jni;
+
   private:
-    JNIEnv* env() { return jni_.env(); }
-    FakeJni& jni_;
+    JNIEnv* env() { return jni.env(); }
 };
 
-// The scale bridge, as QuenHIDScaleOper calls it.
+// The scale bridge, as QuenHIDScaleOper calls it, with a JNIEnv of its own.
 class ScaleCalls {
   public:
-    explicit ScaleCalls(FakeJni& jni) : jni_(jni) {}
     bool Open() { return Java_com_quendal_javapos_usb_QuenHIDScaleOper_Open(env(), nullptr); }
     bool Exists() {
         return Java_com_quendal_javapos_usb_QuenHIDScaleOper_IsDeviceExist(env(), nullptr);
@@ -61,12 +69,13 @@ class ScaleCalls {
     bool Write(jcharArray data) {
         return Java_com_quendal_javapos_usb_QuenHIDScaleOper_write(env(), nullptr, data);
     }
-    bool Write(const std::u16string& chars) { return Write(jni_.NewCharArray(chars)); }
+    bool Write(const std::u16string& chars) { return Write(jni.NewCharArray(chars)); }
     jcharArray Read() { return Java_com_quendal_javapos_usb_QuenHIDScaleOper_read(env(), nullptr); }
 
+    FakeJni jni;
+
   private:
-    JNIEnv* env() { return jni_.env(); }
-    FakeJni& jni_;
+    JNIEnv* env() { return jni.env(); }
 };
 
 }  // namespace quen::test

@@ -1,5 +1,7 @@
 #include "support/fake_jni.h"
 
+#include "support/modified_utf8_encoding.h"
+
 #include <cstddef>
 #include <cstring>
 
@@ -59,22 +61,7 @@ jstring FakeJni::NewString(const std::u16string& text) {
 }
 
 std::string FakeJni::ModifiedUtf8(const std::u16string& text) {
-    // Each UTF-16 unit on its own (surrogates included, three bytes each); U+0000 as C0 80.
-    std::string out;
-    for (char16_t unit : text) {
-        const unsigned u = unit;
-        if (u != 0 && u < 0x80) {
-            out += static_cast<char>(u);
-        } else if (u < 0x800) {
-            out += static_cast<char>(0xC0 | (u >> 6));
-            out += static_cast<char>(0x80 | (u & 0x3F));
-        } else {
-            out += static_cast<char>(0xE0 | (u >> 12));
-            out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (u & 0x3F));
-        }
-    }
-    return out;
+    return EncodeModifiedUtf8(text);
 }
 
 jsize JNICALL FakeJni::GetArrayLength(JNIEnv* env, jarray array) {
