@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "hid/device_ids.h"
 #include "fuzz/fuzz_input.h"
 #include "hid/sim/sim_bus.h"
 #include "scale/scale_device.h"
@@ -53,11 +54,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     bus.Reset();
     InterfaceSpec spec;
     spec.path = "/fuzz/device";
-    spec.vendorId = 0x2E5A;
-    spec.usagePage = 0xFF45;
+    spec.vendorId = quen::hid::kMakerVendorId;
+    spec.usagePage = quen::hid::kMakerUsagePage;
     const bool scale = (in.Byte() & 1) != 0;
     const bool segmented = (in.Byte() & 1) != 0;
-    spec.usage = scale ? 0x6E00 : 0x4A00;
+    spec.usage = scale ? quen::hid::kScaleUsage : quen::hid::kScannerUsage;
     spec.inputReportLength = static_cast<std::uint16_t>(1 + in.Byte());  // 1 to 256
     const std::int32_t capacity = in.Word() % 1100;
     bus.AddInterface(spec);
@@ -75,13 +76,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     if (scale) {
         quen::scale::ScaleHIDDevice device;
-        Check(device.FindDevice(0x2E5A, 0xFF45, 0x6E00) == 1 && device.OpenDevice() == 1);
+        Check(device.FindDevice(quen::hid::kMakerVendorId, quen::hid::kMakerUsagePage,
+                                quen::hid::kScaleUsage) == 1 &&
+              device.OpenDevice() == 1);
         ReadAll(device, capacity, capacity / 64, queued);
         device.CloseDevice();
     } else {
         quen::scanner::ScannerHIDDevice device;
         device.SetMode(segmented);
-        Check(device.FindDevice(0x2E5A, 0xFF45, 0x4A00) == 1 && device.OpenDevice() == 1);
+        Check(device.FindDevice(quen::hid::kMakerVendorId, quen::hid::kMakerUsagePage,
+                                quen::hid::kScannerUsage) == 1 &&
+              device.OpenDevice() == 1);
         ReadAll(device, capacity, quen::scanner::kMaxReportsPerRead, queued);
         device.CloseDevice();
     }

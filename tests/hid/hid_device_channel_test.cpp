@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "hid/device_ids.h"
 #include "hid/hid_device.h"
 #include "hid/platform.h"
 #include "support/sim_fixture.h"
@@ -33,7 +34,8 @@ class OpenScanner : public SimBusTest {
         SimBusTest::TearDown();
     }
     void Open() {
-        ASSERT_EQ(device.FindDevice(0x2E5A, 0xFF45, 0x4A00), 1);
+        ASSERT_EQ(device.FindDevice(hid::kMakerVendorId, hid::kMakerUsagePage, hid::kScannerUsage),
+                  1);
         ASSERT_EQ(device.OpenDevice(), 1);
     }
     std::vector<hid::sim::WireRecord> Wire() { return bus().Wire(kPath); }
@@ -155,7 +157,7 @@ TEST_F(OpenScanner, OpeningAgainWhileOpenClosesTheFirstChannels) {
 
 TEST_F(OpenScanner, SearchWhileOpenKeepsTheChannels) {
     Open();
-    EXPECT_EQ(device.FindDevice(0x2E5A, 0xFF45, 0x6E00), 0);
+    EXPECT_EQ(device.FindDevice(hid::kMakerVendorId, hid::kMakerUsagePage, hid::kScaleUsage), 0);
     EXPECT_TRUE(device.readChannelOpen());
     EXPECT_TRUE(device.writeChannelOpen());
 }
@@ -191,7 +193,8 @@ TEST_F(OpenScanner, OpenAndCloseCyclesLeaveNoHandleBehindAndStaleHandlesAreStill
     device.CloseDevice();
     const auto before = bus().handleUse();
     for (int i = 0; i < 100000; ++i) {
-        ASSERT_EQ(device.FindDevice(0x2E5A, 0xFF45, 0x4A00), 1);
+        ASSERT_EQ(device.FindDevice(hid::kMakerVendorId, hid::kMakerUsagePage, hid::kScannerUsage),
+                  1);
         device.OpenDevice();
         device.CloseDevice();
     }

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "hid/device_ids.h"
 #include "hid/hid_device.h"
 #include "support/sim_fixture.h"
 
@@ -11,10 +12,10 @@ namespace {
 
 using hid::HIDDevice;
 
-constexpr int kVendor = 0x2E5A;
-constexpr int kPage = 0xFF45;
-constexpr int kScanner = 0x4A00;
-constexpr int kScale = 0x6E00;
+constexpr int kVendor = hid::kMakerVendorId;
+constexpr int kPage = hid::kMakerUsagePage;
+constexpr int kScanner = hid::kScannerUsage;
+constexpr int kScale = hid::kScaleUsage;
 
 class DeviceSearch : public SimBusTest {
   protected:
@@ -140,7 +141,7 @@ TEST_F(DeviceSearch, PresenceCheckChangesNothing) {
     ASSERT_EQ(device.OpenDevice(), 1);
     const int channelsBefore = bus().counters().channelsOpened;
     EXPECT_TRUE(device.DeviceExists(kVendor, kPage, kScale));
-    EXPECT_FALSE(device.DeviceExists(kVendor, kPage, 0x4B00));
+    EXPECT_FALSE(device.DeviceExists(kVendor, kPage, hid::kScannerUsageAlternate));
     EXPECT_STREQ(device.devicePath(), "/sim/scanner");
     EXPECT_EQ(device.usage(), kScanner);
     EXPECT_TRUE(device.readChannelOpen());

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "hid/device_ids.h"
 #include "hid/hid_device.h"
 #include "hid/hidraw/hidraw_roots.h"
 #include "hid/interface_search.h"
@@ -63,21 +64,21 @@ TEST_F(HidrawTree, EveryTopLevelCollectionIsAnInterfaceInNodeThenCollectionOrder
 
 TEST_F(HidrawTree, SearchFindsEachCollectionWithItsOwnReportLengths) {
     HIDDevice device;
-    ASSERT_EQ(device.FindDevice(0x2E5A, 0xFF45, 0x6E00), 1);
+    ASSERT_EQ(device.FindDevice(kMakerVendorId, kMakerUsagePage, kScaleUsage), 1);
     EXPECT_EQ(std::string(device.devicePath()), dev_ + "/hidraw1#2");
     EXPECT_EQ(device.productId(), 0x0301);
     EXPECT_EQ(device.caps().inputReportByteLength, 8);
     EXPECT_EQ(device.caps().outputReportByteLength, 3);
 
     // The first scanner in enumeration order is the numbered device's first collection.
-    ASSERT_EQ(device.FindDevice(0x2E5A, 0xFF45, 0x4A00), 1);
+    ASSERT_EQ(device.FindDevice(kMakerVendorId, kMakerUsagePage, kScannerUsage), 1);
     EXPECT_EQ(std::string(device.devicePath()), dev_ + "/hidraw1#1");
     EXPECT_EQ(device.caps().inputReportByteLength, 64);
 }
 
 TEST_F(HidrawTree, ANodeThatCannotBeOpenedLeavesTheChannelsClosedWithTheCause) {
     HIDDevice device;
-    ASSERT_EQ(device.FindDevice(0x2E5A, 0xFF45, 0x4A00), 1);
+    ASSERT_EQ(device.FindDevice(kMakerVendorId, kMakerUsagePage, kScannerUsage), 1);
     EXPECT_EQ(device.OpenDevice(), 1);  // found, though the node itself is not there
     EXPECT_FALSE(device.readChannelOpen());
     EXPECT_FALSE(device.writeChannelOpen());

@@ -78,7 +78,8 @@ class KernelBridges : public ::testing::Test {
         return Plug("Quen scanner", hid::kMakerVendorId, 0x0101, MakerDescriptor(usage, 64, 64));
     }
     UhidDevice& PlugScale() {
-        return Plug("Quen scale", hid::kMakerVendorId, 0x0201, MakerDescriptor(0x6E00, 64, 64));
+        return Plug("Quen scale", hid::kMakerVendorId, 0x0201,
+                    MakerDescriptor(hid::kScaleUsage, 64, 64));
     }
 
     // What a read returned; empty for null.
@@ -93,7 +94,8 @@ class KernelBridges : public ::testing::Test {
 
 TEST_F(KernelBridges, OpenTakesTheFallbackUsageButNeverAnOversizedOrForeignDevice) {
     Plug("Other keyboard", 0x046D, 0xC31C, BootKeyboardDescriptor());
-    Plug("Quen oversized", hid::kMakerVendorId, 0x0199, MakerDescriptor(0x4A00, 300, 64));
+    Plug("Quen oversized", hid::kMakerVendorId, 0x0199,
+         MakerDescriptor(hid::kScannerUsage, 300, 64));
     UhidDevice& alternate = PlugScanner(hid::kScannerUsageAlternate);
 
     EXPECT_TRUE(scanner.Exists());

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "hid/device_ids.h"
 #include "scale/scale_device.h"
 #include "support/sim_fixture.h"
 
@@ -27,7 +28,8 @@ class ScaleRead : public SimBusTest {
         auto spec = ScaleInterface(kPath);
         spec.inputReportLength = inputLength;
         bus().AddInterface(spec);
-        ASSERT_EQ(device.FindDevice(0x2E5A, 0xFF45, 0x6E00), 1);
+        ASSERT_EQ(device.FindDevice(hid::kMakerVendorId, hid::kMakerUsagePage, hid::kScaleUsage),
+                  1);
         ASSERT_EQ(device.OpenDevice(), 1);
     }
     void TearDown() override {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "hid/device_ids.h"
 #include "support/bridge_calls.h"
 #include "support/sim_fixture.h"
 
@@ -23,8 +24,8 @@ class ScaleBridge : public SimBusTest, protected ScaleCalls {
 };
 
 TEST_F(ScaleBridge, OnlyAScaleIsEverOpened) {
-    bus().AddInterface(ScannerInterface("/sim/scanner", 0x4A00));
-    bus().AddInterface(ScannerInterface("/sim/scanner2", 0x4B00));
+    bus().AddInterface(ScannerInterface("/sim/scanner", hid::kScannerUsage));
+    bus().AddInterface(ScannerInterface("/sim/scanner2", hid::kScannerUsageAlternate));
     EXPECT_FALSE(Exists());
     EXPECT_FALSE(Open());
     EXPECT_EQ(Read(), nullptr);

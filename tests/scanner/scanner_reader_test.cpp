@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "hid/device_ids.h"
 #include "scanner/scanner_device.h"
 #include "support/sim_fixture.h"
 
@@ -19,7 +20,8 @@ class ScannerRead : public SimBusTest {
     void SetUp() override {
         SimBusTest::SetUp();
         bus().AddInterface(ScannerInterface(kPath));
-        ASSERT_EQ(device.FindDevice(0x2E5A, 0xFF45, 0x4A00), 1);
+        ASSERT_EQ(device.FindDevice(hid::kMakerVendorId, hid::kMakerUsagePage, hid::kScannerUsage),
+                  1);
         ASSERT_EQ(device.OpenDevice(), 1);
     }
     void TearDown() override {
@@ -56,7 +58,7 @@ TEST_F(ScannerRead, SingleReportModeLengthEdges) {
     auto full = ScannerReport(127, 0);
     full.resize(128, 0x5A);
     bus().Update(kPath, [](InterfaceSpec& s) { s.inputReportLength = 128; });
-    ASSERT_EQ(device.FindDevice(0x2E5A, 0xFF45, 0x4A00), 1);
+    ASSERT_EQ(device.FindDevice(hid::kMakerVendorId, hid::kMakerUsagePage, hid::kScannerUsage), 1);
     ASSERT_EQ(device.OpenDevice(), 1);
     Queue(0, full);
     std::vector<std::uint8_t> got;
@@ -73,7 +75,7 @@ TEST_F(ScannerRead, SingleReportModeLengthEdges) {
 
 TEST_F(ScannerRead, LengthPastAShortReportYieldsZerosNotStaleBytes) {
     bus().Update(kPath, [](InterfaceSpec& s) { s.inputReportLength = 8; });
-    ASSERT_EQ(device.FindDevice(0x2E5A, 0xFF45, 0x4A00), 1);
+    ASSERT_EQ(device.FindDevice(hid::kMakerVendorId, hid::kMakerUsagePage, hid::kScannerUsage), 1);
     ASSERT_EQ(device.OpenDevice(), 1);
     Queue(0, std::vector<std::uint8_t>(64, 0x33));  // cut to 8 bytes by the device's length
     Queue(0, {0x00, 20, 0, 0, 0, 0, 0x41, 0x42});
@@ -184,7 +186,7 @@ TEST_F(ScannerRead, UnpluggedScannerGivesNothingAfterTheFull500MsEveryTime) {
 TEST_F(ScannerRead, ModeSurvivesCloseAndReopen) {
     EXPECT_TRUE(device.SetMode(true));
     device.CloseDevice();
-    ASSERT_EQ(device.FindDevice(0x2E5A, 0xFF45, 0x4A00), 1);
+    ASSERT_EQ(device.FindDevice(hid::kMakerVendorId, hid::kMakerUsagePage, hid::kScannerUsage), 1);
     ASSERT_EQ(device.OpenDevice(), 1);
     Queue(0, ScannerReport(7, 0, {'o', 'k'}));
     std::vector<std::uint8_t> got;

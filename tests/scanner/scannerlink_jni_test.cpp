@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "hid/device_ids.h"
 #include "support/bridge_calls.h"
 #include "support/sim_fixture.h"
 
@@ -30,8 +31,8 @@ class ScannerBridge : public SimBusTest, protected ScannerCalls {
 };
 
 TEST_F(ScannerBridge, OpenPrefersTheFirstScannerUsageEvenWhenItEnumeratesLater) {
-    bus().AddInterface(ScannerInterface("/sim/alternate", 0x4B00));
-    bus().AddInterface(ScannerInterface("/sim/primary", 0x4A00));
+    bus().AddInterface(ScannerInterface("/sim/alternate", hid::kScannerUsageAlternate));
+    bus().AddInterface(ScannerInterface("/sim/primary", hid::kScannerUsage));
     ASSERT_TRUE(Open());
     ASSERT_TRUE(Write(u"A"));
     EXPECT_EQ(bus().Wire("/sim/primary").size(), 1u);
@@ -40,7 +41,7 @@ TEST_F(ScannerBridge, OpenPrefersTheFirstScannerUsageEvenWhenItEnumeratesLater) 
 
 TEST_F(ScannerBridge, OpenFallsBackToTheSecondScannerUsage) {
     bus().AddInterface(ScaleInterface("/sim/scale"));
-    bus().AddInterface(ScannerInterface("/sim/alternate", 0x4B00));
+    bus().AddInterface(ScannerInterface("/sim/alternate", hid::kScannerUsageAlternate));
     EXPECT_TRUE(Exists());
     ASSERT_TRUE(Open());
     ASSERT_TRUE(Write(u"A"));

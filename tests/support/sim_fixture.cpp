@@ -6,9 +6,9 @@ namespace {
 InterfaceSpec Maker(const std::string& path, std::uint16_t usage) {
     InterfaceSpec spec;
     spec.path = path;
-    spec.vendorId = 0x2E5A;
+    spec.vendorId = hid::kMakerVendorId;
     spec.productId = 0x0101;
-    spec.usagePage = 0xFF45;
+    spec.usagePage = hid::kMakerUsagePage;
     spec.usage = usage;
     spec.inputReportLength = 64;
     spec.outputReportLength = 64;
@@ -21,7 +21,7 @@ InterfaceSpec ScannerInterface(const std::string& path, std::uint16_t usage) {
 }
 
 InterfaceSpec ScaleInterface(const std::string& path) {
-    return Maker(path, 0x6E00);
+    return Maker(path, hid::kScaleUsage);
 }
 
 InterfaceSpec ForeignInterface(const std::string& path) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "hid/device_ids.h"
 #include "hid/sim/sim_bus.h"
 
 namespace quen::test {
@@ -18,7 +19,7 @@ using hid::sim::SimBus;
 using hid::sim::WriteBehaviour;
 
 // The maker's interfaces as tests declare them.
-InterfaceSpec ScannerInterface(const std::string& path, std::uint16_t usage = 0x4A00);
+InterfaceSpec ScannerInterface(const std::string& path, std::uint16_t usage = hid::kScannerUsage);
 InterfaceSpec ScaleInterface(const std::string& path);
 // Another maker's device on the bus.
 InterfaceSpec ForeignInterface(const std::string& path);

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "hid/device_ids.h"
 #include "hid/hid_device.h"
 #include "hid/interface_search.h"
 #include "hid/platform.h"
@@ -89,8 +90,10 @@ TEST_F(WineHidDevices, SearchFindsTheFirstMatchAndClosesEveryHandle) {
 
     hid::InterfaceMatch match;
     char path[hid::kDevicePathCapacity];
-    EXPECT_FALSE(hid::FindFirstInterface(0x2E5A, 0xFF45, 0x4A00, &match, path, sizeof path));
-    EXPECT_FALSE(hid::FindFirstInterface(0x2E5A, 0xFF45, 0x6E00, &match, path, sizeof path));
+    EXPECT_FALSE(hid::FindFirstInterface(hid::kMakerVendorId, hid::kMakerUsagePage,
+                                         hid::kScannerUsage, &match, path, sizeof path));
+    EXPECT_FALSE(hid::FindFirstInterface(hid::kMakerVendorId, hid::kMakerUsagePage,
+                                         hid::kScaleUsage, &match, path, sizeof path));
     EXPECT_EQ(OpenHandleCount(), before) << "the search for the maker's devices left handles";
 
     ASSERT_TRUE(hid::FindFirstInterface(kWineVendor, 0x01, 0x06, &match, path, sizeof path));
