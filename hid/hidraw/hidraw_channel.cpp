@@ -91,7 +91,8 @@ IoOutcome HidrawChannel::Write(const std::uint8_t* report, std::uint32_t length)
     // (5000 ms, include/linux/usb.h), then kill the URB and fail with ETIMEDOUT. A write to a USB
     // device that never takes the report therefore returns after about 5 s, within the device
     // object's 6 s bound, and is reported as TimedOut. (uhid's virtual devices queue the report and
-    // never block.)
+    // never block.) As read in Debian's 6.1 kernel: drivers/hid/hidraw.c (hidraw_send_report),
+    // drivers/hid/usbhid/hid-core.c, drivers/usb/core/message.c (usb_start_wait_urb).
     ssize_t written;
     do {
         written = ::write(fd_, report, length);
