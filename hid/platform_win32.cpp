@@ -44,6 +44,62 @@ NativeHandle FromHandle(HANDLE handle) {
     return reinterpret_cast<NativeHandle>(handle);
 }
 
+// The cause of the latest OpenChannel failure on this thread.
+thread_local OpenFailure lastOpenFailure = OpenFailure::None;
+
+OpenFailure OpenFailureFromError(DWORD error) {
+    switch (error) {
+        case ERROR_ACCESS_DENIED:
+            return OpenFailure::PermissionDenied;
+        case ERROR_SHARING_VIOLATION:
+            return OpenFailure::Busy;
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_DEVICE_NOT_CONNECTED:
+            return OpenFailure::NotFound;
+        default:
+            return OpenFailure::Other;
+    }
+}
+
+// A point in time for measuring a read's time-out, to the millisecond and better (the tick count
+// moves in steps of up to 16 ms on Windows).
+std::int64_t NowCounts() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now.QuadPart;
+}
+
+std::int64_t MillisecondsSince(std::int64_t start) {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return (NowCounts() - start) * 1000 / frequency.QuadPart;
+}
+
+// Returns once timeoutMs have passed since `start`: a failed read keeps the pace of a read that
+// timed out, so that a caller reading until it gets data does not spin on a dead device.
+void WaitOutTimeout(std::int64_t start, std::uint32_t timeoutMs) {
+    for (;;) {
+        const std::int64_t elapsed = MillisecondsSince(start);
+        if (elapsed >= static_cast<std::int64_t>(timeoutMs)) {
+            return;
+        }
+        Sleep(static_cast<DWORD>(static_cast<std::int64_t>(timeoutMs) - elapsed));
+    }
+}
+
+// Waits for a cancelled operation to finish when its event cannot be waited on (the wait on it
+// has failed), by watching the OVERLAPPED itself: until the operation is over the system may
+// still write to the buffer and the OVERLAPPED, so there is no giving up. The wait is bounded by
+// how long the driver takes to complete a cancelled request: the HID class driver completes a
+// cancelled read at once, and a cancelled write as soon as the USB stack has aborted its
+// transfer, within milliseconds.
+void AwaitCancelledOperation(const OVERLAPPED* overlapped) {
+    while (!HasOverlappedIoCompleted(overlapped)) {
+        Sleep(1);
+    }
+}
+
 // Ends the overlapped operation that ReadFile or WriteFile has just been asked for (`started` is
 // what that call returned) and tells how it went. When this returns the operation is over, so
 // its buffer and OVERLAPPED may go out of scope. `transferred` gets the byte count.
@@ -60,19 +116,27 @@ IoOutcome FinishOverlapped(HANDLE channel, HANDLE event, OVERLAPPED* overlapped,
             outcome = GetOverlappedResult(channel, overlapped, transferred, FALSE)
                           ? IoOutcome::Completed
                           : IoOutcome::Failed;
-        } else {
-            // Timed out (or the wait failed). CancelIo only asks for the cancellation: until the
-            // operation has finished, the system may still write to the buffer and the
-            // OVERLAPPED, so wait for it. If it completed before the cancellation took hold, it
-            // counts as completed.
+        } else if (wait == WAIT_TIMEOUT) {
+            // CancelIo only asks for the cancellation: until the operation has finished, the
+            // system may still write to the buffer and the OVERLAPPED, so wait for it on its
+            // event. If it completed before the cancellation took hold, it counts as completed.
             CancelIo(channel);
             if (GetOverlappedResult(channel, overlapped, transferred, TRUE)) {
                 outcome = IoOutcome::Completed;
-            } else if (wait == WAIT_TIMEOUT && GetLastError() == ERROR_OPERATION_ABORTED) {
+            } else if (GetLastError() == ERROR_OPERATION_ABORTED) {
                 outcome = IoOutcome::TimedOut;
             } else {
                 outcome = IoOutcome::Failed;
             }
+        } else {
+            // The wait itself failed, so the event cannot tell when the operation is over:
+            // GetOverlappedResult would wait on that same event, and might return at once while
+            // the cancelled operation is still in flight.
+            CancelIo(channel);
+            AwaitCancelledOperation(overlapped);
+            outcome = GetOverlappedResult(channel, overlapped, transferred, FALSE)
+                          ? IoOutcome::Completed
+                          : IoOutcome::Failed;
         }
     }
     ResetEvent(event);
@@ -176,8 +240,15 @@ void CloseQueryHandle(NativeHandle queryHandle) {
 
 NativeHandle OpenChannel(const char* path, ChannelKind kind) {
     const DWORD access = kind == ChannelKind::Read ? GENERIC_READ : GENERIC_WRITE;
-    return FromHandle(CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
+    const HANDLE channel = CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                       OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    lastOpenFailure =
+        channel == INVALID_HANDLE_VALUE ? OpenFailureFromError(GetLastError()) : OpenFailure::None;
+    return FromHandle(channel);
+}
+
+OpenFailure LastOpenFailure() {
+    return lastOpenFailure;
 }
 
 OpenFailure LastOpenFailure() {
@@ -198,12 +269,17 @@ NativeHandle CreateCompletionEvent() {
 
 IoOutcome ReadInputReport(NativeHandle channel, NativeHandle event, std::uint8_t* buffer,
                           std::uint32_t length, std::uint32_t timeoutMs) {
+    const std::int64_t start = NowCounts();
     OVERLAPPED overlapped{};
     overlapped.hEvent = ToHandle(event);
     DWORD got = 0;
     const BOOL started = ReadFile(ToHandle(channel), buffer, length, &got, &overlapped);
-    return FinishOverlapped(ToHandle(channel), ToHandle(event), &overlapped, started, timeoutMs,
-                            &got);
+    const IoOutcome outcome =
+        FinishOverlapped(ToHandle(channel), ToHandle(event), &overlapped, started, timeoutMs, &got);
+    if (outcome == IoOutcome::Failed) {
+        WaitOutTimeout(start, timeoutMs);
+    }
+    return outcome;
 }
 
 IoOutcome WriteOutputReport(NativeHandle channel, NativeHandle event, const std::uint8_t* report,
