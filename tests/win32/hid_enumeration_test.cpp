@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
-#include <winternl.h>
 
 #include <chrono>
 #include <cstdint>
@@ -15,6 +14,7 @@
 #include "hid/hid_device.h"
 #include "hid/interface_search.h"
 #include "hid/platform.h"
+#include "support/win32_handles.h"
 
 namespace quen::test {
 namespace {
@@ -25,45 +25,6 @@ using hid::PathStatus;
 namespace platform = hid::platform;
 
 constexpr std::uint16_t kWineVendor = 0x845E;
-
-// Handles this process holds, as the system's handle table lists them. GetProcessHandleCount
-// would be simpler, but Wine answers it with 0.
-int OpenHandleCount() {
-    struct Entry {
-        ULONG ownerPid;
-        BYTE objectType;
-        BYTE flags;
-        USHORT handle;
-        PVOID object;
-        ULONG access;
-    };
-    struct Table {
-        ULONG count;
-        Entry entries[1];
-    };
-    constexpr auto kSystemHandleInformation = static_cast<SYSTEM_INFORMATION_CLASS>(16);
-    std::vector<std::uint8_t> buffer(1 << 20);
-    for (;;) {
-        ULONG needed = 0;
-        const NTSTATUS status = NtQuerySystemInformation(
-            kSystemHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
-        if (status == 0) {
-            break;
-        }
-        if (buffer.size() >= (64u << 20)) {
-            return -1;
-        }
-        buffer.resize(buffer.size() * 2);
-    }
-    const auto* table = reinterpret_cast<const Table*>(buffer.data());
-    int count = 0;
-    for (ULONG i = 0; i < table->count; ++i) {
-        if (table->entries[i].ownerPid == GetCurrentProcessId()) {
-            ++count;
-        }
-    }
-    return count;
-}
 
 struct Listed {
     std::string path;
