@@ -44,61 +44,6 @@ NativeHandle FromHandle(HANDLE handle) {
     return reinterpret_cast<NativeHandle>(handle);
 }
 
-// A report channel: its file handle and, for a read channel on a HID collection, the report IDs of
-// the collection's input reports. Windows hands a collection's handle only that collection's
-// reports. Wine (8.0) lists only the first top-level collection of a device, and hands its handle
-// the reports of every collection: a read there passes on only its own collection's reports.
-struct Channel {
-    HANDLE file = INVALID_HANDLE_VALUE;
-    bool filtered = false;  // false: every report is this channel's (a write channel, a pipe)
-    std::uint8_t inputIds[32] = {};  // bit n set: report ID n is one of the collection's
-};
-
-Channel* AsChannel(NativeHandle channel) {
-    return reinterpret_cast<Channel*>(channel);
-}
-
-bool Passes(const Channel& channel, std::uint8_t reportId) {
-    return !channel.filtered || (channel.inputIds[reportId / 8] >> (reportId % 8) & 1) != 0;
-}
-
-// The IDs of the input reports the collection behind `file` describes; false when it describes
-// none (not a HID collection), and then the channel takes every report.
-bool CollectInputReportIds(HANDLE file, Channel* channel) {
-    PHIDP_PREPARSED_DATA preparsed = nullptr;
-    if (!HidD_GetPreparsedData(file, &preparsed)) {
-        return false;
-    }
-    HIDP_CAPS caps{};
-    bool ok = HidP_GetCaps(preparsed, &caps) == HIDP_STATUS_SUCCESS;
-    USHORT buttonCount = ok ? caps.NumberInputButtonCaps : 0;
-    USHORT valueCount = ok ? caps.NumberInputValueCaps : 0;
-    std::unique_ptr<HIDP_BUTTON_CAPS[]> buttons(new (std::nothrow)
-                                                    HIDP_BUTTON_CAPS[buttonCount + 1]);
-    std::unique_ptr<HIDP_VALUE_CAPS[]> values(new (std::nothrow) HIDP_VALUE_CAPS[valueCount + 1]);
-    ok = ok && buttons && values &&
-         (buttonCount == 0 ||
-          HidP_GetSpecificButtonCaps(HidP_Input, 0, 0, 0, buttons.get(), &buttonCount, preparsed) ==
-              HIDP_STATUS_SUCCESS) &&
-         (valueCount == 0 || HidP_GetValueCaps(HidP_Input, values.get(), &valueCount, preparsed) ==
-                                 HIDP_STATUS_SUCCESS);
-    HidD_FreePreparsedData(preparsed);
-    if (!ok) {
-        return false;
-    }
-    const auto mark = [channel](UCHAR id) {
-        channel->inputIds[id / 8] =
-            static_cast<std::uint8_t>(channel->inputIds[id / 8] | 1u << (id % 8));
-    };
-    for (USHORT i = 0; i < buttonCount; ++i) {
-        mark(buttons[i].ReportID);
-    }
-    for (USHORT i = 0; i < valueCount; ++i) {
-        mark(values[i].ReportID);
-    }
-    return true;
-}
-
 // The cause of the latest OpenChannel failure on this thread.
 thread_local OpenFailure lastOpenFailure = OpenFailure::None;
 
@@ -294,22 +239,12 @@ void CloseQueryHandle(NativeHandle queryHandle) {
 }
 
 NativeHandle OpenChannel(const char* path, ChannelKind kind) {
-    std::unique_ptr<Channel> channel(new (std::nothrow) Channel);
-    if (!channel) {
-        lastOpenFailure = OpenFailure::Other;
-        return kInvalidHandle;
-    }
     const DWORD access = kind == ChannelKind::Read ? GENERIC_READ : GENERIC_WRITE;
-    channel->file = CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-    if (channel->file == INVALID_HANDLE_VALUE) {
-        lastOpenFailure = OpenFailureFromError(GetLastError());
-        return kInvalidHandle;
-    }
-    lastOpenFailure = OpenFailure::None;
-    channel->filtered =
-        kind == ChannelKind::Read && CollectInputReportIds(channel->file, channel.get());
-    return reinterpret_cast<NativeHandle>(channel.release());
+    const HANDLE channel = CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                       OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    lastOpenFailure =
+        channel == INVALID_HANDLE_VALUE ? OpenFailureFromError(GetLastError()) : OpenFailure::None;
+    return FromHandle(channel);
 }
 
 OpenFailure LastOpenFailure() {
@@ -317,8 +252,7 @@ OpenFailure LastOpenFailure() {
 }
 
 void CloseChannel(NativeHandle channel) {
-    CloseHandle(AsChannel(channel)->file);
-    delete AsChannel(channel);
+    CloseHandle(ToHandle(channel));
 }
 
 NativeHandle CreateCompletionEvent() {
@@ -331,38 +265,17 @@ NativeHandle CreateCompletionEvent() {
 
 IoOutcome ReadInputReport(NativeHandle channel, NativeHandle event, std::uint8_t* buffer,
                           std::uint32_t length, std::uint32_t timeoutMs) {
-    const Channel& from = *AsChannel(channel);
     const std::int64_t start = NowCounts();
-    // The report lands here first: one of another collection must not touch the caller's buffer.
-    std::uint8_t report[256];
-    // Callers read at most 256 bytes; nothing is ever written past the fixed buffer.
-    const DWORD room = length < sizeof report ? length : static_cast<DWORD>(sizeof report);
-    for (;;) {
-        const std::int64_t elapsed = MillisecondsSince(start);
-        const auto remaining = static_cast<std::uint32_t>(
-            elapsed < static_cast<std::int64_t>(timeoutMs) ? timeoutMs - elapsed : 0);
-        OVERLAPPED overlapped{};
-        overlapped.hEvent = ToHandle(event);
-        DWORD got = 0;
-        const BOOL started = ReadFile(from.file, report, room, &got, &overlapped);
-        const IoOutcome outcome =
-            FinishOverlapped(from.file, ToHandle(event), &overlapped, started, remaining, &got);
-        if (outcome == IoOutcome::Failed) {
-            WaitOutTimeout(start, timeoutMs);
-            return outcome;
-        }
-        if (outcome == IoOutcome::TimedOut) {
-            return outcome;
-        }
-        if (got == 0 || Passes(from, report[0])) {
-            std::memcpy(buffer, report, got);
-            return outcome;
-        }
-        // Another collection's report: this read waits on for one of its own, in what is left.
-        if (remaining == 0) {
-            return IoOutcome::TimedOut;
-        }
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = ToHandle(event);
+    DWORD got = 0;
+    const BOOL started = ReadFile(ToHandle(channel), buffer, length, &got, &overlapped);
+    const IoOutcome outcome =
+        FinishOverlapped(ToHandle(channel), ToHandle(event), &overlapped, started, timeoutMs, &got);
+    if (outcome == IoOutcome::Failed) {
+        WaitOutTimeout(start, timeoutMs);
     }
+    return outcome;
 }
 
 IoOutcome WriteOutputReport(NativeHandle channel, NativeHandle event, const std::uint8_t* report,
@@ -370,10 +283,9 @@ IoOutcome WriteOutputReport(NativeHandle channel, NativeHandle event, const std:
     OVERLAPPED overlapped{};
     overlapped.hEvent = ToHandle(event);
     DWORD written = 0;
-    const HANDLE file = AsChannel(channel)->file;
-    const BOOL started = WriteFile(file, report, length, &written, &overlapped);
-    const IoOutcome outcome =
-        FinishOverlapped(file, ToHandle(event), &overlapped, started, timeoutMs, &written);
+    const BOOL started = WriteFile(ToHandle(channel), report, length, &written, &overlapped);
+    const IoOutcome outcome = FinishOverlapped(ToHandle(channel), ToHandle(event), &overlapped,
+                                               started, timeoutMs, &written);
     // A write counts only when the device took the whole report.
     if (outcome == IoOutcome::Completed && written != length) {
         return IoOutcome::Failed;

@@ -70,8 +70,13 @@ if [ ! -f "$prefix/.quen-vm-ready" ]; then
         wine reg add "$key" /v DisableInput /t REG_DWORD /d 1 /f
         wineserver -w
     ) >"$cache/wine-prefix.log" 2>&1 || fail "cannot make the Wine prefix (see $cache/wine-prefix.log)"
+    mkdir -p "$prefix/.quen-pristine"
+    cp "$prefix"/*.reg "$prefix/.quen-pristine/"
     touch "$prefix/.quen-vm-ready"
 fi
+# Every run starts from the registry as made: Wine keeps what it learnt of earlier runs' devices
+# there, and a device met before under the same IDs is then listed long after it is unplugged.
+cp "$prefix/.quen-pristine"/*.reg "$prefix/"
 
 # --- Boot ------------------------------------------------------------------------------------------
 # Two virtual CPUs let qemu run Wine's server, its services and the test on two host threads. The
