@@ -25,3 +25,7 @@ QUEN_BUILD_PACKAGES=(cmake make g++ openjdk-17-jdk-headless)
 # The kernel tests (tests/kernel): qemu boots Debian's kernel, which fetch-kernel.sh takes apart
 # with xz; the guest's initramfs is a static busybox packed with cpio.
 QUEN_KERNEL_TEST_PACKAGES=(qemu-system-x86 busybox-static cpio xz-utils)
+
+# The Windows DLLs' kernel test (tests/kernel/run-wine-in-vm.sh) runs the host's Wine in that VM
+# with udevd from Debian's udev package, unpacked, not installed: these are the libraries it needs.
+QUEN_WINE_VM_PACKAGES=(libacl1 libblkid1 libcap2 libkmod2 libselinux1)

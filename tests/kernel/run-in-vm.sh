@@ -73,16 +73,17 @@ done
 # Host folders: one 9p device each; /init loads the 9p modules and mounts them before PROGRAM runs.
 share_options=()
 share_mounts=""
-add_shares() {  # add_shares LIST READONLY
-    local folder tag
+add_shares() {  # add_shares LIST QEMU-OPTIONS MOUNT-OPTIONS
+    local folder tag mount_options="trans=virtio,version=9p2000.L,msize=512000,$3"
     IFS=: read -r -a folders <<<"$1"
     for folder in "${folders[@]}"; do
         [ -n "$folder" ] || continue
         [ -d "$folder" ] || fail "shared folder $folder does not exist"
         folder=$(cd "$folder" && pwd -P)
-        tag=share${#share_options[@]}
+        tag=share$((${#share_options[@]} / 2))
         share_options+=(-virtfs "local,path=$folder,mount_tag=$tag,security_model=none$2")
-        share_mounts+="mkdir -p $(printf %q "$folder") && mount -t 9p -o trans=virtio,version=9p2000.L,msize=512000,$3 $tag $(printf %q "$folder") || share_failed=$tag"$'\n'
+        share_mounts+="mkdir -p $(printf %q "$folder") &&"
+        share_mounts+=" mount -t 9p -o $mount_options $tag $(printf %q "$folder") || share_failed=$tag"$'\n'
     done
 }
 # Read-only folders are cached in the guest; written ones are not, so that what the guest wrote
@@ -152,7 +153,7 @@ done < <(
     qemu_status=0
     timeout -k 5 "$time_limit" qemu-system-x86_64 -accel tcg -nographic -no-reboot -nic none \
         -m "$memory" -smp "$cpus" -kernel "$kernel_dir/vmlinux" -initrd "$work/initramfs.cpio" \
-        "${share_options[@]}" -append "console=ttyS0 quiet panic=-1 mitigations=off" </dev/null 2>&1 ||
+        "${share_options[@]}" -append "console=ttyS0 quiet panic=-1" </dev/null 2>&1 ||
         qemu_status=$?
     echo "$qemu_status" >"$work/qemu-status"
 )
