@@ -1,7 +1,8 @@
 #!/bin/busybox sh
 # Runs a Windows test program under the host's Wine inside the kernel VM, with a device controller
-# beside it (device_controller.cpp) that makes the uhid devices the program asks for. run-wine-in-
-# vm.sh puts this script in the VM's initramfs; the host's folders are mounted at their own paths.
+# beside it (device_controller.cpp) that makes the uhid devices the program asks for.
+# run-wine-in-vm.sh puts this script in the VM's initramfs, with the host's folders mounted at
+# their own paths.
 # Usage: wine-guest.sh CONTROLLER UDEVD PREFIX LOADER PROGRAM [ARGS...]
 # LOADER is Wine's loader for PROGRAM's architecture (/usr/lib/wine/wine or wine64): the generic
 # "wine" command would pass an x64 program through a 32-bit start.exe first.
