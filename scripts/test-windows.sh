@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Windows DLLs (x86 and x64, MinGW-w64 cross builds) with their tests and runs the
-# tests under Wine. Installs the cross compilers and Wine with apt when they are missing.
+# tests under Wine: on the host, and (label kernel) in Debian's kernel under qemu against uhid
+# devices, one VM boot per architecture. Installs the cross compilers, Wine and qemu with apt when
+# they are missing.
 # Usage: scripts/test-windows.sh [preset...]   (default: windows-x86 windows-x64)
 set -euo pipefail
 
@@ -22,7 +24,8 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
     unset QUEN_APT_UPDATED
 fi
 ensure_packages "${QUEN_BUILD_PACKAGES[@]}" googletest g++-mingw-w64-i686-posix \
-    g++-mingw-w64-x86-64-posix wine wine64 wine32:i386
+    g++-mingw-w64-x86-64-posix wine wine64 wine32:i386 "${QUEN_KERNEL_TEST_PACKAGES[@]}" \
+    "${QUEN_WINE_VM_PACKAGES[@]}"
 
 # --- Wine ---------------------------------------------------------------------------------------
 # One prefix for both architectures (a win64 prefix runs 32-bit programs too), made once under the

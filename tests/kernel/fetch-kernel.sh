@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Fetches Debian's current amd64 kernel into CACHE-DIR for the kernel tests, without installing
-# it: the uncompressed vmlinux (qemu boots it in a few seconds instead of ten) and the modules
-# that make uhid devices appear as hidraw nodes, with whatever they depend on.
+# it: the uncompressed vmlinux (qemu boots it in a few seconds instead of ten), the modules that
+# make uhid devices appear as hidraw nodes, and those that mount host folders over virtio 9p (for
+# guests that run the host's own programs), each with whatever it depends on.
 # Usage: fetch-kernel.sh CACHE-DIR
-# Prints the kernel folder (vmlinux, modules/*.ko, modules/order) on stdout, also linked as
+# Prints the kernel folder (vmlinux, modules/*.ko, modules/order, modules/order-9p: the load
+# orders of the two sets) on stdout, also linked as
 # CACHE-DIR/current; everything else goes to stderr. Idempotent: a kernel already in the cache
 # costs one apt-cache look-up. Only the newest kernel is kept.
 set -euo pipefail
@@ -15,6 +17,8 @@ set -euo pipefail
 cache=$1
 # hid-generic binds the uhid device; without it no hidraw node appears (hidraw itself is built in).
 wanted_modules=(hid hid_generic uhid)
+# Host folders in the guest: the virtio PCI transport, 9p over it, and the file system.
+share_modules=(virtio_pci 9pnet_virtio 9p)
 
 say() { echo "fetch-kernel: $*" >&2; }
 fail() {
@@ -53,7 +57,8 @@ ready() {
     exit 0
 }
 kernel_dir=$cache/$package
-if [ -f "$kernel_dir/vmlinux" ] && [ -f "$kernel_dir/modules/order" ]; then
+if [ -f "$kernel_dir/vmlinux" ] && [ -f "$kernel_dir/modules/order" ] &&
+    [ -f "$kernel_dir/modules/order-9p" ]; then
     ready
 fi
 
@@ -102,7 +107,7 @@ module_depends() {  # module_depends FILE: the names the module needs loaded fir
 
 mkdir -p "$work/x" "$work/kernel/modules"
 patterns=('./boot/vmlinuz-*')
-for m in "${wanted_modules[@]}"; do
+for m in "${wanted_modules[@]}" "${share_modules[@]}"; do
     patterns+=("$(module_pattern "$m")")
 done
 extract "${patterns[@]}"
@@ -136,6 +141,12 @@ for m in "${wanted_modules[@]}"; do
     place_module "$m"
 done
 printf '%s\n' "${order[@]}" >"$work/kernel/modules/order"
+# The 9p set loads after the first one; what both need is listed once, in the first.
+order=()
+for m in "${share_modules[@]}"; do
+    place_module "$m"
+done
+printf '%s\n' "${order[@]}" >"$work/kernel/modules/order-9p"
 
 is_elf() { [ "$(head -c 4 "$1" | od -An -c | tr -d ' ')" = '177ELF' ]; }
 

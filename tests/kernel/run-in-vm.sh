@@ -7,11 +7,19 @@
 # Environment: QUEN_KERNEL_CACHE  where fetch-kernel.sh keeps the kernel (default build/kernel-cache)
 #              QUEN_VM_TIME_LIMIT hard limit in seconds for the whole VM run (default 240)
 #              QUEN_VM_EXTRA_PROGRAMS  further static programs, colon-separated, put beside PROGRAM
+#              QUEN_VM_SHARES     host folders, colon-separated, shared read-only over virtio 9p and
+#                                 mounted in the guest at their own paths (PROGRAM may then be a
+#                                 script that runs the host's own programs in a chroot)
+#              QUEN_VM_SHARES_RW  the same, shared read-write
+#              QUEN_VM_MEMORY     the guest's memory in MiB (default 512)
+#              QUEN_VM_CPUS       the guest's virtual CPUs (default 1)
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 cache=${QUEN_KERNEL_CACHE:-$here/../../build/kernel-cache}
 time_limit=${QUEN_VM_TIME_LIMIT:-240}
+memory=${QUEN_VM_MEMORY:-512}
+cpus=${QUEN_VM_CPUS:-1}
 
 fail() {
     echo "run-in-vm: FAILED: $*" >&2
@@ -61,6 +69,33 @@ for extra in "${extra_programs[@]}"; do
     is_static "$extra" || fail "$extra is dynamically linked: the guest has no C library"
     cp "$extra" "$root/test/"
 done
+
+# Host folders: one 9p device each; /init loads the 9p modules and mounts them before PROGRAM runs.
+share_options=()
+share_mounts=""
+add_shares() {  # add_shares LIST QEMU-OPTIONS MOUNT-OPTIONS
+    local folder tag mount_options="trans=virtio,version=9p2000.L,msize=512000,$3"
+    IFS=: read -r -a folders <<<"$1"
+    for folder in "${folders[@]}"; do
+        [ -n "$folder" ] || continue
+        [ -d "$folder" ] || fail "shared folder $folder does not exist"
+        folder=$(cd "$folder" && pwd -P)
+        tag=share$((${#share_options[@]} / 2))
+        share_options+=(-virtfs "local,path=$folder,mount_tag=$tag,security_model=none$2")
+        share_mounts+="mkdir -p $(printf %q "$folder") &&"
+        share_mounts+=" mount -t 9p -o $mount_options $tag $(printf %q "$folder") || share_failed=$tag"$'\n'
+    done
+}
+# Read-only folders are cached in the guest; written ones are not, so that what the guest wrote
+# is on the host when it powers off.
+add_shares "${QUEN_VM_SHARES:-}" ",readonly=on" cache=loose
+add_shares "${QUEN_VM_SHARES_RW:-}" "" cache=mmap
+share_modules=""
+if [ ${#share_options[@]} -gt 0 ]; then
+    [ -f "$kernel_dir/modules/order-9p" ] || fail "the kernel cache has no 9p modules: run fetch-kernel.sh"
+    share_modules=$(tr '\n' ' ' <"$kernel_dir/modules/order-9p")
+fi
+
 name=$(basename "$program")
 command_line=$(printf ' %q' "/test/$name" "$@")
 cat >"$root/init" <<EOF
@@ -72,12 +107,18 @@ mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
 echo "QUEN-VM-BOOTED \$(cut -d' ' -f1 /proc/uptime)"
-for module in \$(cat /modules/order); do
+for module in \$(cat /modules/order) $share_modules; do
     if ! insmod "/modules/\$module"; then
         echo "QUEN-VM-ERROR cannot load \$module"
         poweroff -f
     fi
 done
+share_failed=""
+$share_mounts
+if [ -n "\$share_failed" ]; then
+    echo "QUEN-VM-ERROR cannot mount \$share_failed"
+    poweroff -f
+fi
 cd /test
 $command_line
 status=\$?
@@ -111,8 +152,9 @@ while IFS= read -r line; do
 done < <(
     qemu_status=0
     timeout -k 5 "$time_limit" qemu-system-x86_64 -accel tcg -nographic -no-reboot -nic none \
-        -m 512 -kernel "$kernel_dir/vmlinux" -initrd "$work/initramfs.cpio" \
-        -append "console=ttyS0 quiet panic=-1" </dev/null 2>&1 || qemu_status=$?
+        -m "$memory" -smp "$cpus" -kernel "$kernel_dir/vmlinux" -initrd "$work/initramfs.cpio" \
+        "${share_options[@]}" -append "console=ttyS0 quiet panic=-1" </dev/null 2>&1 ||
+        qemu_status=$?
     echo "$qemu_status" >"$work/qemu-status"
 )
 qemu_status=$(cat "$work/qemu-status")

@@ -17,6 +17,7 @@
 
 #include "support/fake_jni.h"
 #include "support/process_resources.h"
+#include "support/stdcall_probe.h"
 #include "support/utf16_hex.h"
 
 namespace quen::test {
@@ -26,43 +27,9 @@ using NativeMethod = jint(JNICALL*)(JNIEnv*, jclass, jstring, jint, jint, jint, 
                                     jstring);
 using Fields = std::map<std::string, std::string>;
 
-#if defined(__i386__) && defined(__GNUC__)
-// Calls `function` with `count` 32-bit arguments pushed as a caller of a __stdcall function
-// pushes them, and returns how far the stack pointer ended up from where it was before the
-// pushes: 0 when the callee removed exactly its arguments, as the JVM expects of a native method
-// on x86. The callee's own result is dropped.
-extern "C" std::int32_t quen_stack_drift(const void* function, std::uint32_t count,
-                                         const std::uint32_t* arguments);
-asm(R"(
-    .text
-    .globl _quen_stack_drift
-_quen_stack_drift:
-    pushl %ebp
-    movl %esp, %ebp
-    pushl %esi
-    pushl %edi
-    pushl %ebx
-    movl 12(%ebp), %ecx
-    movl 16(%ebp), %esi
-    movl %esp, %edi
-1:  testl %ecx, %ecx
-    jz 2f
-    decl %ecx
-    pushl (%esi,%ecx,4)
-    jmp 1b
-2:  call *8(%ebp)
-    movl %esp, %eax
-    subl %edi, %eax
-    leal -12(%ebp), %esp
-    popl %ebx
-    popl %edi
-    popl %esi
-    popl %ebp
-    ret
-)");
-
+#if defined(QUEN_STDCALL_PROBE)
 std::uint32_t Word(const void* pointer) {
-    return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(pointer));
+    return StackWord(pointer);
 }
 #endif
 
@@ -213,14 +180,16 @@ TEST_F(SetuplinkDll, ManyCallsLeaveTheLibraryUnloadedAndNoHandleOpen) {
     EXPECT_EQ(OpenHandleCount(), handles);
 }
 
-#if defined(__i386__) && defined(__GNUC__)
+#if defined(QUEN_STDCALL_PROBE)
 TEST_F(SetuplinkDll, NativeMethodsAndTheLibraryFunctionsRemoveTheirOwnArguments) {
     ProvideConfigLibrary();
     const std::uint32_t arguments[] = {
         Word(jni_.env()), 0, Word(jni_.NewString(u"s.cfg")), 1, 1, 1, 1, 1, 1, Word(nullptr)};
     // FlashScannerFile's entry point is built the same way; its ten-second pause is tested below.
     for (const char* name : {"DownloadConfigFile", "UploadConfigFile"}) {
-        EXPECT_EQ(quen_stack_drift(reinterpret_cast<const void*>(Method(name)), 10, arguments), 0)
+        EXPECT_EQ(
+            quen_stack_drift(reinterpret_cast<const void*>(Method(name)), 10, arguments, nullptr),
+            0)
             << name;
     }
     EXPECT_EQ(Log().size(), 6u);
@@ -238,11 +207,11 @@ TEST_F(SetuplinkDll, NativeMethodsAndTheLibraryFunctionsRemoveTheirOwnArguments)
     const std::uint32_t direct[] = {Word(record), Word(empty), Word(&cell), 0, 0};
     EXPECT_EQ(quen_stack_drift(
                   reinterpret_cast<const void*>(GetProcAddress(standIn, "DownloadConfigFile")), 4,
-                  direct),
+                  direct, nullptr),
               0);
     EXPECT_EQ(
         quen_stack_drift(reinterpret_cast<const void*>(GetProcAddress(standIn, "FlashScannerFile")),
-                         5, direct),
+                         5, direct, nullptr),
         0);
     FreeLibrary(standIn);
 }

@@ -1,0 +1,117 @@
+// winsock2.h before windows.h, which the header's users may have included first.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include "kernel/device_control.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace quen::test {
+namespace {
+
+static_assert(sizeof(SOCKET) == sizeof(std::uintptr_t));
+
+std::string Hex(const std::vector<std::uint8_t>& bytes) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string text;
+    for (const std::uint8_t byte : bytes) {
+        text += kDigits[byte >> 4];
+        text += kDigits[byte & 0xF];
+    }
+    return text;
+}
+
+std::vector<std::uint8_t> FromHex(const std::string& text) {
+    std::vector<std::uint8_t> bytes;
+    for (std::size_t i = 0; i + 1 < text.size(); i += 2) {
+        bytes.push_back(
+            static_cast<std::uint8_t>(std::strtoul(text.substr(i, 2).c_str(), nullptr, 16)));
+    }
+    return bytes;
+}
+
+}  // namespace
+
+DeviceControl::~DeviceControl() {
+    if (socket_ != INVALID_SOCKET) {
+        closesocket(static_cast<SOCKET>(socket_));
+    }
+    if (started_) {
+        WSACleanup();
+    }
+}
+
+bool DeviceControl::Connect(const std::string& address, unsigned timeoutMs) {
+    WSADATA data;
+    if (!started_ && WSAStartup(MAKEWORD(2, 2), &data) != 0) {
+        error_ = "WSAStartup failed";
+        return false;
+    }
+    started_ = true;
+    const std::size_t colon = address.rfind(':');
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(static_cast<u_short>(std::atoi(address.c_str() + colon + 1)));
+    if (colon == std::string::npos ||
+        inet_pton(AF_INET, address.substr(0, colon).c_str(), &peer.sin_addr) != 1) {
+        error_ = "not HOST:PORT: " + address;
+        return false;
+    }
+    const DWORD start = GetTickCount();
+    do {
+        const SOCKET attempt = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        if (attempt != INVALID_SOCKET &&
+            connect(attempt, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0) {
+            socket_ = attempt;
+            return true;
+        }
+        closesocket(attempt);
+        Sleep(100);
+    } while (GetTickCount() - start < timeoutMs);
+    error_ = "no device controller at " + address;
+    return false;
+}
+
+int DeviceControl::Plug(const char* name, std::uint16_t vendorId, std::uint16_t productId,
+                        const std::vector<std::uint8_t>& descriptor) {
+    char ids[16];
+    std::snprintf(ids, sizeof ids, "%04x %04x", vendorId, productId);
+    const std::string answer = Ask(std::string("plug ") + ids + " " + Hex(descriptor) + " " + name);
+    return answer.rfind("ok ", 0) == 0 ? std::atoi(answer.c_str() + 3) : -1;
+}
+
+bool DeviceControl::Send(int device, const std::vector<std::uint8_t>& report) {
+    return Ask("send " + std::to_string(device) + " " + Hex(report)) == "ok";
+}
+
+std::vector<std::uint8_t> DeviceControl::Output(int device, unsigned timeoutMs) {
+    const std::string answer =
+        Ask("output " + std::to_string(device) + " " + std::to_string(timeoutMs));
+    return answer.rfind("ok ", 0) == 0 ? FromHex(answer.substr(3)) : std::vector<std::uint8_t>();
+}
+
+bool DeviceControl::Unplug(int device) {
+    return Ask("unplug " + std::to_string(device)) == "ok";
+}
+
+std::string DeviceControl::Ask(const std::string& request) {
+    std::lock_guard<std::mutex> turn(mutex_);
+    const std::string line = request + "\n";
+    const auto link = static_cast<SOCKET>(socket_);
+    if (send(link, line.data(), static_cast<int>(line.size()), 0) !=
+        static_cast<int>(line.size())) {
+        return error_ = "error send failed";
+    }
+    std::string answer;
+    char byte = 0;
+    while (recv(link, &byte, 1, 0) == 1 && byte != '\n') {
+        answer += byte;
+    }
+    if (answer.rfind("error", 0) == 0) {
+        error_ = answer;
+    }
+    return answer;
+}
+
+}  // namespace quen::test

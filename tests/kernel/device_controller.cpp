@@ -1,0 +1,184 @@
+// The device side of a kernel VM whose test program cannot make uhid devices itself: a Windows
+// program under Wine asks this Linux program, running beside it in the same guest, to plug devices
+// in, send their input reports, tell what output reports they got, and unplug them.
+//
+// It listens on a TCP port of the guest's loopback interface and takes one line per request:
+//   plug VID PID DESCRIPTOR-HEX NAME...  -> "ok ID" once the device's hidraw node exists
+//   send ID REPORT-HEX                   -> "ok" once uhid has the input report
+//   output ID TIMEOUT-MS                 -> "ok REPORT-HEX" (the oldest output report) or "none"
+//   unplug ID                            -> "ok"
+// and answers "error TEXT" to anything it cannot do. When a connection ends, every device plugged
+// through it is unplugged, so that each test program starts with none.
+//
+// A socket rather than files or a FIFO under /tmp: both ends block on ordered, two-way messages
+// without polling, and Wine's winsock is a thin layer over the same Linux sockets, where a FIFO
+// opened through Wine's file layer is not something Windows programs are written against.
+// Usage: device_controller PORT
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "kernel/uhid_device.h"
+#include "kernel/unique_fd.h"
+
+namespace quen::test {
+namespace {
+
+bool ParseHex(const std::string& text, std::vector<std::uint8_t>* bytes) {
+    if (text.size() % 2 != 0) {
+        return false;
+    }
+    bytes->clear();
+    for (std::size_t i = 0; i < text.size(); i += 2) {
+        char* end = nullptr;
+        const std::string pair = text.substr(i, 2);
+        const unsigned long value = std::strtoul(pair.c_str(), &end, 16);
+        if (*end != '\0') {
+            return false;
+        }
+        bytes->push_back(static_cast<std::uint8_t>(value));
+    }
+    return true;
+}
+
+std::string Hex(const std::vector<std::uint8_t>& bytes) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string text;
+    for (const std::uint8_t byte : bytes) {
+        text += kDigits[byte >> 4];
+        text += kDigits[byte & 0xF];
+    }
+    return text;
+}
+
+class Session {
+  public:
+    std::string Handle(const std::string& line) {
+        std::istringstream words(line);
+        std::string verb;
+        words >> verb;
+        if (verb == "plug") {
+            return Plug(words);
+        }
+        UhidDevice* device = Find(words);
+        if (device == nullptr) {
+            return "error no such device";
+        }
+        if (verb == "send") {
+            std::string hex;
+            std::vector<std::uint8_t> report;
+            words >> hex;
+            if (!ParseHex(hex, &report)) {
+                return "error bad report";
+            }
+            return device->SendInput(report) ? "ok" : "error " + device->error();
+        }
+        if (verb == "output") {
+            long timeoutMs = 0;
+            words >> timeoutMs;
+            std::vector<std::uint8_t> report;
+            return device->ReceiveOutput(report, std::chrono::milliseconds(timeoutMs))
+                       ? "ok " + Hex(report)
+                       : "none";
+        }
+        if (verb == "unplug") {
+            device->Destroy();
+            return "ok";
+        }
+        return "error unknown request";
+    }
+
+  private:
+    std::string Plug(std::istringstream& words) {
+        unsigned vendor = 0;
+        unsigned product = 0;
+        std::string hex;
+        words >> std::hex >> vendor >> product >> hex;
+        std::string name;
+        std::getline(words >> std::ws, name);
+        UhidDeviceSpec spec{
+            name, static_cast<std::uint16_t>(vendor), static_cast<std::uint16_t>(product), {}};
+        if (!ParseHex(hex, &spec.reportDescriptor)) {
+            return "error bad descriptor";
+        }
+        auto device = std::make_unique<UhidDevice>();
+        if (!device->Create(spec) || device->WaitForHidraw().empty()) {
+            return "error " + device->error();
+        }
+        devices_.push_back(std::move(device));
+        return "ok " + std::to_string(devices_.size() - 1);
+    }
+
+    UhidDevice* Find(std::istringstream& words) {
+        std::size_t id = 0;
+        if (!(words >> id) || id >= devices_.size()) {
+            return nullptr;
+        }
+        return devices_[id].get();
+    }
+
+    std::vector<std::unique_ptr<UhidDevice>> devices_;
+};
+
+// Serves one connection until the peer closes it.
+void Serve(int connection) {
+    Session session;
+    std::string pending;
+    char chunk[4096];
+    for (;;) {
+        const ssize_t got = read(connection, chunk, sizeof chunk);
+        if (got <= 0) {
+            return;
+        }
+        pending.append(chunk, static_cast<std::size_t>(got));
+        for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
+            const std::string reply = session.Handle(pending.substr(0, end)) + "\n";
+            pending.erase(0, end + 1);
+            if (write(connection, reply.data(), reply.size()) !=
+                static_cast<ssize_t>(reply.size())) {
+                return;
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace quen::test
+
+int main(int argc, char** argv) {
+    using quen::test::UniqueFd;
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s PORT\n", argv[0]);
+        return 2;
+    }
+    UniqueFd listener(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const int yes = 1;
+    setsockopt(listener.get(), SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(std::atoi(argv[1])));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (!listener.valid() ||
+        bind(listener.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        listen(listener.get(), 1) != 0) {
+        std::perror("device_controller: cannot listen");
+        return 1;
+    }
+    std::printf("device_controller: listening on port %s\n", argv[1]);
+    std::fflush(stdout);
+    for (;;) {
+        UniqueFd connection(accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
+        if (connection.valid()) {
+            quen::test::Serve(connection.get());
+        }
+    }
+}
