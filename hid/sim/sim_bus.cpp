@@ -40,6 +40,15 @@ void SimBus::Reset(ClockMode mode) {
     reportQueued_.notify_all();
 }
 
+void SimBus::PinRealEpoch(std::chrono::nanoseconds sinceSteadyEpoch) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        realEpoch_ = SteadyTime(std::chrono::duration_cast<SteadyTime::duration>(sinceSteadyEpoch));
+    }
+    // A read waiting in real time waits for a moment of the old epoch: it looks again.
+    reportQueued_.notify_all();
+}
+
 void SimBus::AddInterface(const InterfaceSpec& spec) {
     std::lock_guard<std::mutex> lock(mutex_);
     interfaces_.push_back(std::make_unique<SimInterface>());
@@ -420,16 +429,25 @@ std::uint64_t SimBus::NowLocked() const {
     if (mode_ == ClockMode::Virtual) {
         return virtualNowMs_;
     }
+    return BusMsAt(std::chrono::steady_clock::now());
+}
+
+std::uint64_t SimBus::BusMsAt(SteadyTime when) const {
+    if (when <= realEpoch_) {
+        return 0;  // an epoch pinned a little ahead
+    }
     using namespace std::chrono;
-    return static_cast<std::uint64_t>(
-        duration_cast<milliseconds>(steady_clock::now() - realEpoch_).count());
+    return static_cast<std::uint64_t>(duration_cast<milliseconds>(when - realEpoch_).count());
 }
 
 SimBus::Deadline SimBus::DeadlineAfter(std::uint64_t ms) const {
+    if (mode_ == ClockMode::Virtual) {
+        // No steady-clock reading: it would be the largest cost of a call that never waits.
+        return Deadline{virtualNowMs_ + ms, SteadyTime{}, false};
+    }
     // The real-time end counts from now to the microsecond, not from the bus's last whole ms.
-    return Deadline{NowLocked() + ms,
-                    std::chrono::steady_clock::now() + std::chrono::milliseconds(ms),
-                    mode_ == ClockMode::Real};
+    const SteadyTime now = std::chrono::steady_clock::now();
+    return Deadline{BusMsAt(now) + ms, now + std::chrono::milliseconds(ms), true};
 }
 
 void SimBus::WaitForReport(std::uint64_t ms, std::unique_lock<std::mutex>& lock) {

@@ -71,6 +71,11 @@ class SimBus {
     // Forgets every interface, report, record, count and handle but the completion events; the
     // clock starts again at 0.
     void Reset(ClockMode mode = ClockMode::Virtual);
+    // Real-clock mode: bus time 0 becomes this moment of the steady clock (nanoseconds from its
+    // epoch: CLOCK_MONOTONIC on Linux, which a JVM's System.nanoTime reads too), so the process
+    // that wrote a scenario knows to the nanosecond when each report is due. Before that moment
+    // the bus clock reads 0.
+    void PinRealEpoch(std::chrono::nanoseconds sinceSteadyEpoch);
     // Appends an interface; enumeration order is the order of adding. Of two interfaces with
     // the same path, the first is the one opened by path.
     void AddInterface(const InterfaceSpec& spec);
@@ -141,6 +146,8 @@ class SimBus {
     Target ChannelTarget(NativeHandle channel, HandleKind kind, NativeHandle event);
     bool Reachable(const Target& target, std::uint64_t resets) const;
     std::uint64_t NowLocked() const;
+    // Real-clock mode: the bus time of a steady-clock moment, in whole ms.
+    std::uint64_t BusMsAt(SteadyTime when) const;
     Deadline DeadlineAfter(std::uint64_t ms) const;
     // Waits until `ms` on the bus clock or until a report is queued, whichever comes first.
     void WaitForReport(std::uint64_t ms, std::unique_lock<std::mutex>& lock);
