@@ -16,6 +16,9 @@ std::int32_t HIDDevice::FindDevice(std::int32_t vendorId, std::int32_t usagePage
         usagePage_ = usagePage;
         productId_ = match.attributes.productId;
         caps_ = match.caps;
+        // Reads fill and clear only this device's report length: what lies past it must be
+        // zero, whatever a device with longer reports left there.
+        std::memset(inputReport_, 0, sizeof inputReport_);
         usage_ = usage;
         found_ = 1;
         std::memcpy(devicePath_, path, sizeof devicePath_);
@@ -55,12 +58,18 @@ std::int32_t HIDDevice::WriteReport(const std::uint8_t* data, std::uint32_t leng
     if (found_ == 0 || writeHandle_ == kInvalidHandle || writeEvent_ == kNoEvent) {
         return 0;
     }
-    std::memset(outputReport_, 0, sizeof outputReport_);
-    // Byte 0 stays 0: the report ID. The rest is cut to the buffer; the device gets exactly its
-    // output report length, padded with zeros.
+    // Byte 0 is the report ID, 0. The data is cut to the buffer; the device gets exactly its
+    // output report length, padded with zeros. Only those bytes are written: clearing the whole
+    // buffer first would cost more than the rest of the call.
     const std::uint32_t room = kReportBufferSize - 1;
-    if (length > 0) {
-        std::memcpy(outputReport_ + 1, data, length < room ? length : room);
+    const std::uint32_t copied = length < room ? length : room;
+    outputReport_[0] = 0;
+    if (copied > 0) {
+        std::memcpy(outputReport_ + 1, data, copied);
+    }
+    const std::uint32_t reportLength = caps_.outputReportByteLength;
+    if (1 + copied < reportLength) {
+        std::memset(outputReport_ + 1 + copied, 0, reportLength - 1 - copied);
     }
     const IoOutcome outcome = platform::WriteOutputReport(
         writeHandle_, writeEvent_, outputReport_, caps_.outputReportByteLength, kWriteTimeoutMs);
@@ -71,7 +80,8 @@ IoOutcome HIDDevice::AwaitInputReport(std::uint32_t timeoutMs) {
     if (found_ == 0 || readHandle_ == kInvalidHandle || readEvent_ == kNoEvent) {
         return IoOutcome::Failed;
     }
-    std::memset(inputReport_, 0, sizeof inputReport_);
+    // Bytes past the report length are zero already (FindDevice).
+    std::memset(inputReport_, 0, caps_.inputReportByteLength);
     return platform::ReadInputReport(readHandle_, readEvent_, inputReport_,
                                      caps_.inputReportByteLength, timeoutMs);
 }

@@ -45,7 +45,8 @@ class HIDDevice {
     bool writeChannelOpen() const { return writeHandle_ != kInvalidHandle; }
 
   protected:
-    // One read of a whole input report into inputReport_, which is zeroed first. Failed without
+    // One read of a whole input report into inputReport_, which is zeroed first (all of it: past
+    // the report length it is always zero). Failed without
     // any device access when nothing was found or the read channel is not open.
     IoOutcome AwaitInputReport(std::uint32_t timeoutMs);
     const std::uint8_t* inputReport() const { return inputReport_; }

@@ -6,9 +6,10 @@ jboolean WriteCharsAsReport(JNIEnv* env, jcharArray data, HIDDevice& device) {
     if (data == nullptr) {
         return JNI_FALSE;
     }
-    // Only the chars that can reach a report are copied out of the array.
-    jchar staged[kReportBufferSize] = {};
-    std::uint8_t bytes[kReportBufferSize] = {};
+    // Only the chars that can reach a report are copied out of the array, and only those are
+    // read back: neither buffer needs clearing first (which would cost more than the copies).
+    jchar staged[kReportBufferSize];
+    std::uint8_t bytes[kReportBufferSize];
     const jsize n = env->GetArrayLength(data);
     constexpr jsize kMostChars = static_cast<jsize>(kReportBufferSize);
     const jsize count = n < kMostChars ? n : kMostChars;
