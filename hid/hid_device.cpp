@@ -55,24 +55,48 @@ void HIDDevice::OpenChannels(const char* path) {
 }
 
 std::int32_t HIDDevice::WriteReport(const std::uint8_t* data, std::uint32_t length) {
-    if (found_ == 0 || writeHandle_ == kInvalidHandle || writeEvent_ == kNoEvent) {
+    if (!CanWrite()) {
         return 0;
     }
-    // Byte 0 is the report ID, 0. The data is cut to the buffer; the device gets exactly its
-    // output report length, padded with zeros. Only those bytes are written: clearing the whole
-    // buffer first would cost more than the rest of the call.
-    const std::uint32_t room = kReportBufferSize - 1;
-    const std::uint32_t copied = length < room ? length : room;
-    outputReport_[0] = 0;
+    const std::uint32_t copied = DataBytesTaken(length);
     if (copied > 0) {
         std::memcpy(outputReport_ + 1, data, copied);
     }
-    const std::uint32_t reportLength = caps_.outputReportByteLength;
-    if (1 + copied < reportLength) {
-        std::memset(outputReport_ + 1 + copied, 0, reportLength - 1 - copied);
+    return SendOutputReport(copied);
+}
+
+std::int32_t HIDDevice::WriteReportFromChars(const std::uint16_t* chars, std::uint32_t length) {
+    if (!CanWrite()) {
+        return 0;
     }
-    const IoOutcome outcome = platform::WriteOutputReport(
-        writeHandle_, writeEvent_, outputReport_, caps_.outputReportByteLength, kWriteTimeoutMs);
+    const std::uint32_t copied = DataBytesTaken(length);
+    for (std::uint32_t i = 0; i < copied; ++i) {
+        outputReport_[1 + i] = static_cast<std::uint8_t>(chars[i] & 0xFF);
+    }
+    return SendOutputReport(copied);
+}
+
+bool HIDDevice::CanWrite() const {
+    return found_ != 0 && writeHandle_ != kInvalidHandle && writeEvent_ != kNoEvent;
+}
+
+std::uint32_t HIDDevice::DataBytesTaken(std::uint32_t length) {
+    // The data is cut to the buffer, after the report ID.
+    constexpr std::uint32_t room = kReportBufferSize - 1;
+    return length < room ? length : room;
+}
+
+std::int32_t HIDDevice::SendOutputReport(std::uint32_t dataBytes) {
+    // Byte 0 is the report ID, 0; the device gets exactly its output report length, padded with
+    // zeros. Only those bytes are written: clearing the whole buffer first would cost more than
+    // the rest of the call.
+    outputReport_[0] = 0;
+    const std::uint32_t reportLength = caps_.outputReportByteLength;
+    if (1 + dataBytes < reportLength) {
+        std::memset(outputReport_ + 1 + dataBytes, 0, reportLength - 1 - dataBytes);
+    }
+    const IoOutcome outcome = platform::WriteOutputReport(writeHandle_, writeEvent_, outputReport_,
+                                                          reportLength, kWriteTimeoutMs);
     return outcome == IoOutcome::Completed ? 1 : 0;
 }
 

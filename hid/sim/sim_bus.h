@@ -25,6 +25,7 @@
 #include "hid/platform.h"
 #include "hid/sim/handle_table.h"
 #include "hid/sim/sim_interface.h"
+#include "hid/sim/spin_lock.h"
 
 namespace quen::hid::sim {
 
@@ -64,7 +65,11 @@ struct HandleUse {
 
 class SimBus {
   public:
-    static SimBus& Instance();
+    // Inline, so a platform call costs no call of its own to find the bus.
+    static SimBus& Instance() {
+        static SimBus bus;
+        return bus;
+    }
 
     // --- scripting, for tests and the scenario loader ---
 
@@ -150,12 +155,13 @@ class SimBus {
     std::uint64_t BusMsAt(SteadyTime when) const;
     Deadline DeadlineAfter(std::uint64_t ms) const;
     // Waits until `ms` on the bus clock or until a report is queued, whichever comes first.
-    void WaitForReport(std::uint64_t ms, std::unique_lock<std::mutex>& lock);
+    void WaitForReport(std::uint64_t ms, std::unique_lock<SpinLock>& lock);
     // Waits out the whole time, whatever happens on the bus meanwhile.
-    void WaitOut(const Deadline& deadline, std::unique_lock<std::mutex>& lock);
+    void WaitOut(const Deadline& deadline, std::unique_lock<SpinLock>& lock);
 
-    mutable std::mutex mutex_;
-    std::condition_variable reportQueued_;
+    mutable SpinLock mutex_;
+    // Any lock: it waits with the bus's own.
+    std::condition_variable_any reportQueued_;
     ClockMode mode_ = ClockMode::Virtual;
     std::uint64_t virtualNowMs_ = 0;
     SteadyTime realEpoch_{};

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "hid/platform.h"
 #include "hid/sim/report_queue.h"
@@ -22,9 +23,20 @@ class WriteHistory {
   public:
     static constexpr std::size_t kKept = 64;
 
-    // Bytes past kMaxReportBytes are left out (no output report is longer).
+    // Bytes past kMaxReportBytes are left out (no output report is longer). Inline: every write
+    // on the bus records one.
     void Record(const std::uint8_t* report, std::size_t length, IoOutcome outcome,
-                std::uint64_t atMs);
+                std::uint64_t atMs) {
+        WrittenReport& record = records_[total_ % kKept];
+        record.atMs = atMs;
+        record.outcome = outcome;
+        record.length =
+            static_cast<std::uint16_t>(length < kMaxReportBytes ? length : kMaxReportBytes);
+        if (record.length > 0) {
+            std::memcpy(record.bytes, report, record.length);
+        }
+        ++total_;
+    }
     std::size_t kept() const { return total_ < kKept ? static_cast<std::size_t>(total_) : kKept; }
     std::uint64_t total() const { return total_; }
     // The i-th oldest of the writes kept.
