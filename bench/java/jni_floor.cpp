@@ -1,7 +1,8 @@
 // The JNI floor of the JVM benchmarks: native methods that do no more than any bridge call must,
 // so that each bridge figure can be given as a multiple of what the JVM itself costs. read makes
-// and fills a 64-char array, write copies 64 chars out of one, readAt first blocks on a bare
-// condition variable until a given moment (the floor of a blocked read's wake-up).
+// and fills a 64-char array, write copies 64 chars out of one (writeSized asks the array's length
+// first), readAt first blocks on a bare condition variable until a given moment (the floor of a
+// blocked read's wake-up).
 #include <jni.h>
 
 #include <chrono>
@@ -49,6 +50,15 @@ JNIEXPORT jboolean JNICALL Java_com_quendal_bench_JniFloor_write(JNIEnv* env, jo
                                                                  jcharArray data) {
     jchar chars[kChars];
     env->GetCharArrayRegion(data, 0, kChars, chars);
+    return JNI_TRUE;
+}
+
+// A write of a Java array of unknown length must ask the length first: this floor does.
+JNIEXPORT jboolean JNICALL Java_com_quendal_bench_JniFloor_writeSized(JNIEnv* env, jobject,
+                                                                      jcharArray data) {
+    jchar chars[kChars];
+    const jsize length = env->GetArrayLength(data);
+    env->GetCharArrayRegion(data, 0, length < kChars ? length : kChars, chars);
     return JNI_TRUE;
 }
 

@@ -95,7 +95,13 @@ public final class BridgeBench {
             row(Stats.format("read, %,d queued", depth),
                     calls.reads(depth, repetitions, callsPerRepetition));
         }
-        row("write(char[64])", calls.writes(repetitions, callsPerRepetition));
+        PerCall.Result writes = calls.writes(repetitions, callsPerRepetition);
+        row("write(char[64])", writes);
+        System.out.println();
+        System.out.println("A write cannot know its array's length without asking the JVM: against"
+                + " a floor that asks it first (" + Stats.spread(writes.sizedFloorNs, "%.0f")
+                + " ns), write(char[64]) is "
+                + Stats.spread(Stats.ratios(writes.bridgeNs, writes.sizedFloorNs), "%.2fx") + ".");
     }
 
     private void latency() throws IOException {

@@ -15,6 +15,9 @@ final class JniFloor {
     /** Copies the first 64 chars out of {@code data}; always true. */
     native boolean write(char[] data);
 
+    /** Asks the array's length, then copies up to 64 chars out of it; always true. */
+    native boolean writeSized(char[] data);
+
     /**
      * Blocks on a bare condition variable until {@code System.nanoTime()} reaches
      * {@code dueNanos}, then does what {@link #read()} does.

@@ -13,10 +13,12 @@ final class PerCall {
     static final class Result {
         final double[] bridgeNs;
         final double[] floorNs;
+        final double[] sizedFloorNs;  // writes only: the floor that asks the length first
 
-        Result(double[] bridgeNs, double[] floorNs) {
+        Result(double[] bridgeNs, double[] floorNs, double[] sizedFloorNs) {
             this.bridgeNs = bridgeNs;
             this.floorNs = floorNs;
+            this.sizedFloorNs = sizedFloorNs;
         }
 
         double[] ratios() {
@@ -79,7 +81,7 @@ final class PerCall {
             bridgeNs[rep] = (double) bridge / calls;
             floorNs[rep] = (double) base / calls;
         }
-        return new Result(bridgeNs, floorNs);
+        return new Result(bridgeNs, floorNs, null);
     }
 
     /** write(char[64]) to a device that takes every report at once. */
@@ -90,15 +92,19 @@ final class PerCall {
         }
         double[] bridgeNs = new double[repetitions];
         double[] floorNs = new double[repetitions];
+        double[] sizedNs = new double[repetitions];
         for (int rep = 0; rep < repetitions; ++rep) {
             long bridge = 0;
             long base = 0;
+            long sized = 0;
             int calls = 0;
             for (int round = 0; calls < callsPerRepetition; ++round) {
                 if (round % 2 == 0) {
                     bridge += bridgeWrites(WRITE_BATCH);
                     base += floorWrites(WRITE_BATCH);
+                    sized += sizedFloorWrites(WRITE_BATCH);
                 } else {
+                    sized += sizedFloorWrites(WRITE_BATCH);
                     base += floorWrites(WRITE_BATCH);
                     bridge += bridgeWrites(WRITE_BATCH);
                 }
@@ -106,8 +112,9 @@ final class PerCall {
             }
             bridgeNs[rep] = (double) bridge / calls;
             floorNs[rep] = (double) base / calls;
+            sizedNs[rep] = (double) sized / calls;
         }
-        return new Result(bridgeNs, floorNs);
+        return new Result(bridgeNs, floorNs, sizedNs);
     }
 
     // The four timed loops have one shape, so the JIT treats bridge and floor alike.
@@ -150,6 +157,17 @@ final class PerCall {
         long start = System.nanoTime();
         for (int i = 0; i < n; ++i) {
             taken += floor.write(data) ? 1 : 0;
+        }
+        long elapsed = System.nanoTime() - start - timerNanos;
+        check(taken == n, "a floor write failed");
+        return elapsed;
+    }
+
+    private long sizedFloorWrites(int n) {
+        int taken = 0;
+        long start = System.nanoTime();
+        for (int i = 0; i < n; ++i) {
+            taken += floor.writeSized(data) ? 1 : 0;
         }
         long elapsed = System.nanoTime() - start - timerNanos;
         check(taken == n, "a floor write failed");
