@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 
 #include "hid/platform.h"
 #include "hid/sim/report_queue.h"
@@ -43,7 +44,9 @@ class WriteHistory {
     const WrittenReport& Kept(std::size_t i) const;
 
   private:
-    WrittenReport records_[kKept];
+    // Out of line: kept inside, 17 KB per interface would spread the interfaces a search walks
+    // over that much memory. Taken once, when the interface is declared; never by a write.
+    std::unique_ptr<WrittenReport[]> records_{new WrittenReport[kKept]};
     std::uint64_t total_ = 0;
 };
 

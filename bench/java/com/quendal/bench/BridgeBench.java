@@ -178,21 +178,32 @@ public final class BridgeBench {
 
     private void memory() throws IOException {
         Memory memory = new Memory(scanner, scenario);
-        heading("Resident set", "VmRSS of the JVM (fixed, pre-touched heap), kB");
-        memory.readsAndWrites(Memory.REPORTS_PER_BUS);
+        heading("Resident set", "VmRSS of the JVM (fixed, pre-touched heap), kB, before and after"
+                + " each run of calls, each after a warm-up of the same calls");
+        System.out.println("| calls | VmRSS before | VmRSS after | change |");
+        System.out.println("|---|---|---|---|");
+        memory.reads(Memory.REPORTS_PER_BUS);
+        long before = Memory.residentKb();
+        memory.reads(memoryReads);
+        resident(Stats.format("%,d reads (a new bus every %,d)", memoryReads,
+                         Memory.REPORTS_PER_BUS),
+                before, Memory.residentKb());
+        memory.writes(Memory.REPORTS_PER_BUS);
+        before = Memory.residentKb();
+        memory.writes(memoryReads);
+        resident(Stats.format("%,d writes on one bus", memoryReads), before,
+                Memory.residentKb());
         memory.openCloseCycles(1_000);
-        long start = Memory.residentKb();
-        memory.readsAndWrites(memoryReads);
-        long afterIo = Memory.residentKb();
+        before = Memory.residentKb();
         memory.openCloseCycles(memoryCycles);
-        long end = Memory.residentKb();
-        System.out.println("| after | VmRSS | change |");
-        System.out.println("|---|---|---|");
-        System.out.println(Stats.format("| warm-up | %,d | |", start));
-        System.out.println(Stats.format("| %,d reads and %,d writes | %,d | %+,d |", memoryReads,
-                memoryReads, afterIo, afterIo - start));
-        System.out.println(Stats.format("| %,d Open/Close cycles | %,d | %+,d |", memoryCycles, end,
-                end - afterIo));
+        resident(Stats.format("%,d Open/Close cycles, %d interfaces", memoryCycles,
+                         Memory.OPEN_INTERFACES),
+                before, Memory.residentKb());
+    }
+
+    private static void resident(String calls, long before, long after) {
+        System.out.println(Stats.format("| %s | %,d | %,d | %+,d |", calls, before, after,
+                after - before));
     }
 
     private static void row(String call, PerCall.Result result) {

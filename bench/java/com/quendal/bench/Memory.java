@@ -22,8 +22,8 @@ final class Memory {
         this.scenario = scenario;
     }
 
-    /** `reads` reads and as many writes, on buses of REPORTS_PER_BUS reports each. */
-    void readsAndWrites(int reads) throws IOException {
+    /** {@code reads} reads, on buses of REPORTS_PER_BUS reports each. */
+    void reads(int reads) throws IOException {
         final String lines = Scenario.scannerWithReports(REPORTS_PER_BUS);
         for (int done = 0; done < reads; done += REPORTS_PER_BUS) {
             scenario.set(lines);
@@ -31,9 +31,22 @@ final class Memory {
                 throw new IllegalStateException("the scanner did not open");
             }
             for (int i = 0; i < REPORTS_PER_BUS; ++i) {
-                if (scanner.read() == null || !scanner.write(data)) {
-                    throw new IllegalStateException("a read or write failed");
+                if (scanner.read() == null) {
+                    throw new IllegalStateException("a read failed");
                 }
+            }
+        }
+    }
+
+    /** {@code writes} writes on one bus: whatever it keeps of them stays. */
+    void writes(int writes) throws IOException {
+        scenario.set(Scenario.interfaces(1));
+        if (!scanner.Open()) {
+            throw new IllegalStateException("the scanner did not open");
+        }
+        for (int i = 0; i < writes; ++i) {
+            if (!scanner.write(data)) {
+                throw new IllegalStateException("a write failed");
             }
         }
     }
