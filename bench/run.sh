@@ -63,11 +63,21 @@ if [ "$only" != java ]; then
     echo '```'
 fi
 
-if [ "$only" != cpp ]; then
-    scenario=$(mktemp)
-    trap 'rm -f "$scenario"' EXIT
+harness() {
     # A fixed, pre-touched heap: the resident set then moves only with native memory.
     QUENLINK_SIM_SCENARIO=$scenario java -XX:+UseSerialGC -Xms256m -Xmx256m -XX:+AlwaysPreTouch \
         -Djava.library.path="$bridges:$build/bench-lib" \
         -cp "$jar:$build/bench/java/quenlink-bench.jar" com.quendal.bench.BridgeBench "$@"
+}
+
+if [ "$only" != cpp ]; then
+    scenario=$(mktemp)
+    trap 'rm -f "$scenario"' EXIT
+    if [[ " $* " == *" --only "* ]]; then
+        harness "$@"
+    else
+        harness "$@" --only calls,latency,open
+        # In a JVM of its own: memory an earlier section freed would hide what a leak takes.
+        harness "$@" --only memory | sed -n '/^### /,$p'
+    fi
 fi
