@@ -22,7 +22,7 @@ public final class BridgeBench {
 
     private int repetitions = 15;
     private int callsPerRepetition = 20_000;
-    private int latencyPasses = 3;
+    private int latencyPasses = 5;
     private int openCalls = 100_000;
     private int memoryReads = 1_000_000;
     private int memoryCycles = 100_000;
@@ -109,20 +109,19 @@ public final class BridgeBench {
         Latency latency = new Latency(scanner, floor, scenario);
         heading("Report-to-Java latency, real clock",
                 Stats.format("us from a report's due time to the return of the blocked read,"
-                                + " %d reports %d ms apart per pass; median (min-max) over %d"
-                                + " passes of each, alternating",
+                                + " %d reports per pass for each of bridge and floor, taking turns"
+                                + " %d ms apart; median (min-max) over %d passes",
                         Latency.REPORTS, Latency.SPACING_MS, latencyPasses));
         double[][] bridge = new double[2][latencyPasses];
         double[][] base = new double[2][latencyPasses];
         int late = 0;
         for (int pass = 0; pass < latencyPasses; ++pass) {
-            Latency.Pass b = latency.bridge();
-            Latency.Pass f = latency.floor();
-            bridge[0][pass] = Stats.median(b.latencyNs) / 1000;
-            bridge[1][pass] = Stats.percentile(b.latencyNs, 99) / 1000;
-            base[0][pass] = Stats.median(f.latencyNs) / 1000;
-            base[1][pass] = Stats.percentile(f.latencyNs, 99) / 1000;
-            late += b.lateStarts + f.lateStarts;
+            Latency.Pass p = latency.pass();
+            bridge[0][pass] = Stats.median(p.bridgeNs) / 1000;
+            bridge[1][pass] = Stats.percentile(p.bridgeNs, 99) / 1000;
+            base[0][pass] = Stats.median(p.floorNs) / 1000;
+            base[1][pass] = Stats.percentile(p.floorNs, 99) / 1000;
+            late += p.lateStarts;
         }
         System.out.println("| | median | 99th percentile |");
         System.out.println("|---|---|---|");
@@ -134,7 +133,7 @@ public final class BridgeBench {
                 + Stats.spread(Stats.differences(bridge[0], base[0]), "%.1f") + " | "
                 + Stats.spread(Stats.differences(bridge[1], base[1]), "%.1f") + " |");
         System.out.println();
-        System.out.println(late + " reads started after their due time and are not counted.");
+        System.out.println(late + " waits began after their due time and are not counted.");
     }
 
     private void openCost() throws IOException {

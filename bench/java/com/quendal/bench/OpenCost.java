@@ -9,7 +9,9 @@ import java.io.IOException;
  */
 final class OpenCost {
     static final int[] INTERFACES = {1, 16, 64, 256};
-    private static final int BATCH = 200;
+    // Each timed batch lasts about this long, so a few microseconds' difference between sizes
+    // stands out of the machine's noise.
+    private static final long BATCH_NANOS = 20_000_000L;
 
     private final QuenHIDOper scanner;
     private final Scenario scenario;
@@ -21,12 +23,19 @@ final class OpenCost {
 
     /** [size index][repetition]: ns per Open; the sizes take turns within each repetition. */
     double[][] bySize(int repetitions) throws IOException {
+        int[] batch = new int[INTERFACES.length];
+        for (int s = 0; s < INTERFACES.length; ++s) {
+            scenario.set(Scenario.interfaces(INTERFACES[s]));
+            open();
+            long probe = Math.max(1, timeOpens(100) / 100);
+            batch[s] = (int) Math.max(100, BATCH_NANOS / probe);
+        }
         double[][] ns = new double[INTERFACES.length][repetitions];
         for (int rep = 0; rep < repetitions; ++rep) {
             for (int s = 0; s < INTERFACES.length; ++s) {
                 scenario.set(Scenario.interfaces(INTERFACES[s]));
                 open();  // takes up the new scenario
-                ns[s][rep] = (double) timeOpens(BATCH) / BATCH;
+                ns[s][rep] = (double) timeOpens(batch[s]) / batch[s];
             }
         }
         return ns;
@@ -36,6 +45,7 @@ final class OpenCost {
     double[] overCalls(int interfaces, int calls, int chunk) throws IOException {
         scenario.set(Scenario.interfaces(interfaces));
         open();
+        timeOpens(calls / 10);  // not counted: the first calls on a new bus
         double[] ns = new double[calls / chunk];
         for (int i = 0; i < ns.length; ++i) {
             ns[i] = (double) timeOpens(chunk) / chunk;
