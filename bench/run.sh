@@ -18,7 +18,7 @@ cd "$(dirname "$0")/.."
 source scripts/lib/packages.sh
 ensure_packages "${QUEN_BUILD_PACKAGES[@]}" libbenchmark-dev
 
-command="bench/run.sh $*"
+command="bench/run.sh${*:+ $*}"
 build=$PWD/build/bench
 bridges=$build/sim-lib
 jar=$build/java/quenlink.jar
