@@ -16,6 +16,9 @@ std::int32_t HIDDevice::FindDevice(std::int32_t vendorId, std::int32_t usagePage
         usagePage_ = usagePage;
         productId_ = match.attributes.productId;
         caps_ = match.caps;
+        // Reads fill and clear only this device's report length: what lies past it must be
+        // zero, whatever a device with longer reports left there.
+        std::memset(inputReport_, 0, sizeof inputReport_);
         usage_ = usage;
         found_ = 1;
         std::memcpy(devicePath_, path, sizeof devicePath_);
@@ -52,18 +55,48 @@ void HIDDevice::OpenChannels(const char* path) {
 }
 
 std::int32_t HIDDevice::WriteReport(const std::uint8_t* data, std::uint32_t length) {
-    if (found_ == 0 || writeHandle_ == kInvalidHandle || writeEvent_ == kNoEvent) {
+    if (!CanWrite()) {
         return 0;
     }
-    std::memset(outputReport_, 0, sizeof outputReport_);
-    // Byte 0 stays 0: the report ID. The rest is cut to the buffer; the device gets exactly its
-    // output report length, padded with zeros.
-    const std::uint32_t room = kReportBufferSize - 1;
-    if (length > 0) {
-        std::memcpy(outputReport_ + 1, data, length < room ? length : room);
+    const std::uint32_t copied = DataBytesTaken(length);
+    if (copied > 0) {
+        std::memcpy(outputReport_ + 1, data, copied);
     }
-    const IoOutcome outcome = platform::WriteOutputReport(
-        writeHandle_, writeEvent_, outputReport_, caps_.outputReportByteLength, kWriteTimeoutMs);
+    return SendOutputReport(copied);
+}
+
+std::int32_t HIDDevice::WriteReportFromChars(const std::uint16_t* chars, std::uint32_t length) {
+    if (!CanWrite()) {
+        return 0;
+    }
+    const std::uint32_t copied = DataBytesTaken(length);
+    for (std::uint32_t i = 0; i < copied; ++i) {
+        outputReport_[1 + i] = static_cast<std::uint8_t>(chars[i] & 0xFF);
+    }
+    return SendOutputReport(copied);
+}
+
+bool HIDDevice::CanWrite() const {
+    return found_ != 0 && writeHandle_ != kInvalidHandle && writeEvent_ != kNoEvent;
+}
+
+std::uint32_t HIDDevice::DataBytesTaken(std::uint32_t length) {
+    // The data is cut to the buffer, after the report ID.
+    constexpr std::uint32_t room = kReportBufferSize - 1;
+    return length < room ? length : room;
+}
+
+std::int32_t HIDDevice::SendOutputReport(std::uint32_t dataBytes) {
+    // Byte 0 is the report ID, 0; the device gets exactly its output report length, padded with
+    // zeros. Only those bytes are written: clearing the whole buffer first would cost more than
+    // the rest of the call.
+    outputReport_[0] = 0;
+    const std::uint32_t reportLength = caps_.outputReportByteLength;
+    if (1 + dataBytes < reportLength) {
+        std::memset(outputReport_ + 1 + dataBytes, 0, reportLength - 1 - dataBytes);
+    }
+    const IoOutcome outcome = platform::WriteOutputReport(writeHandle_, writeEvent_, outputReport_,
+                                                          reportLength, kWriteTimeoutMs);
     return outcome == IoOutcome::Completed ? 1 : 0;
 }
 
@@ -71,7 +104,8 @@ IoOutcome HIDDevice::AwaitInputReport(std::uint32_t timeoutMs) {
     if (found_ == 0 || readHandle_ == kInvalidHandle || readEvent_ == kNoEvent) {
         return IoOutcome::Failed;
     }
-    std::memset(inputReport_, 0, sizeof inputReport_);
+    // Bytes past the report length are zero already (FindDevice).
+    std::memset(inputReport_, 0, caps_.inputReportByteLength);
     return platform::ReadInputReport(readHandle_, readEvent_, inputReport_,
                                      caps_.inputReportByteLength, timeoutMs);
 }

@@ -31,6 +31,9 @@ class HIDDevice {
     std::int32_t OpenDevice();
     // Sends `length` bytes as one output report after report ID 0; 1 when the device took it.
     std::int32_t WriteReport(const std::uint8_t* data, std::uint32_t length);
+    // The same from 16-bit chars (a Java char array's), each giving its low byte: the chars go
+    // straight into the report, with no byte copy staged between.
+    std::int32_t WriteReportFromChars(const std::uint16_t* chars, std::uint32_t length);
     // Closes both channels; harmless in every state. Always 1.
     std::int32_t CloseDevice();
 
@@ -45,13 +48,18 @@ class HIDDevice {
     bool writeChannelOpen() const { return writeHandle_ != kInvalidHandle; }
 
   protected:
-    // One read of a whole input report into inputReport_, which is zeroed first. Failed without
+    // One read of a whole input report into inputReport_, which is zeroed first (all of it: past
+    // the report length it is always zero). Failed without
     // any device access when nothing was found or the read channel is not open.
     IoOutcome AwaitInputReport(std::uint32_t timeoutMs);
     const std::uint8_t* inputReport() const { return inputReport_; }
 
   private:
     void OpenChannels(const char* path);
+    bool CanWrite() const;
+    static std::uint32_t DataBytesTaken(std::uint32_t length);
+    // Sends outputReport_ once its first 1 + dataBytes bytes are filled in.
+    std::int32_t SendOutputReport(std::uint32_t dataBytes);
 
     std::int32_t vendorId_ = -1;
     std::int32_t productId_ = -1;

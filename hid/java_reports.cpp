@@ -6,19 +6,17 @@ jboolean WriteCharsAsReport(JNIEnv* env, jcharArray data, HIDDevice& device) {
     if (data == nullptr) {
         return JNI_FALSE;
     }
-    // Only the chars that can reach a report are copied out of the array.
-    jchar staged[kReportBufferSize] = {};
-    std::uint8_t bytes[kReportBufferSize] = {};
+    // Only the chars that can reach a report are copied out of the array, and only those are
+    // read back, so the buffer needs no clearing first (which would cost more than the copy).
+    jchar staged[kReportBufferSize];
     const jsize n = env->GetArrayLength(data);
     constexpr jsize kMostChars = static_cast<jsize>(kReportBufferSize);
     const jsize count = n < kMostChars ? n : kMostChars;
     if (count > 0) {
         env->GetCharArrayRegion(data, 0, count, staged);
     }
-    for (jsize i = 0; i < count; ++i) {
-        bytes[i] = ReportByteFromChar(staged[i]);
-    }
-    return device.WriteReport(bytes, static_cast<std::uint32_t>(count)) != 0 ? JNI_TRUE : JNI_FALSE;
+    return device.WriteReportFromChars(staged, static_cast<std::uint32_t>(count)) != 0 ? JNI_TRUE
+                                                                                       : JNI_FALSE;
 }
 
 jcharArray NewCharArrayFromReport(JNIEnv* env, const std::uint8_t* bytes, std::int32_t length) {

@@ -1,6 +1,7 @@
 // Between Java char arrays and report bytes, for both HID bridges. A Java char becomes a report
-// byte by keeping its low 8 bits; a report byte becomes a Java char by sign extension (0x80 to
-// 0xFF give U+FF80 to U+FFFF), which is what Java callers have always received.
+// byte by keeping its low 8 bits (HIDDevice::WriteReportFromChars); a report byte becomes a Java
+// char by sign extension (0x80 to 0xFF give U+FF80 to U+FFFF), which is what Java callers have
+// always received.
 #pragma once
 
 #include <jni.h>
@@ -9,14 +10,12 @@
 
 #include "hid/hid_device.h"
 
+static_assert(sizeof(jchar) == sizeof(std::uint16_t), "a Java char is a 16-bit unit");
+
 namespace quen::hid {
 
 // Most bytes a read hands back to Java in one array.
 inline constexpr std::int32_t kReadChars = 1024;
-
-inline std::uint8_t ReportByteFromChar(jchar c) {
-    return static_cast<std::uint8_t>(c & 0xFF);
-}
 
 inline jchar CharFromReportByte(std::uint8_t b) {
     return static_cast<jchar>(static_cast<std::int16_t>(static_cast<std::int8_t>(b)));

@@ -1,22 +1,6 @@
 #include "hid/sim/handle_table.h"
 
 namespace quen::hid::sim {
-namespace {
-
-// A handle is (generation << kIndexBits) | (slot index + 1): never 0 (kNoEvent), never negative
-// (kInvalidHandle), on 32-bit platforms too. The generation keeps what fits above the index.
-constexpr unsigned kIndexBits = 16;
-constexpr std::uint32_t kMaxSlots = (1u << kIndexBits) - 1;
-constexpr unsigned kGenerationBits = sizeof(NativeHandle) * 8 - 1 - kIndexBits;
-constexpr std::uint32_t kGenerationMask =
-    kGenerationBits >= 32 ? 0xFFFFFFFFu : (1u << kGenerationBits) - 1;
-
-NativeHandle Encode(std::uint32_t index, std::uint32_t generation) {
-    return static_cast<NativeHandle>(
-        (static_cast<std::uint64_t>(generation & kGenerationMask) << kIndexBits) | (index + 1));
-}
-
-}  // namespace
 
 NativeHandle HandleTable::Open(HandleKind kind, SimInterface* target,
                                std::uint32_t plugGeneration) {
@@ -37,22 +21,6 @@ NativeHandle HandleTable::Open(HandleKind kind, SimInterface* target,
     slot.entry.plugGeneration = plugGeneration;
     ++live_;
     return Encode(index, slot.generation);
-}
-
-HandleEntry* HandleTable::Find(NativeHandle handle) {
-    if (handle <= 0) {
-        return nullptr;
-    }
-    const auto bits = static_cast<std::uint64_t>(handle);
-    const std::uint64_t index = (bits & kMaxSlots) - 1;
-    if (index >= slots_.size()) {
-        return nullptr;
-    }
-    Slot& slot = slots_[static_cast<std::size_t>(index)];
-    if (!slot.open || Encode(static_cast<std::uint32_t>(index), slot.generation) != handle) {
-        return nullptr;
-    }
-    return &slot.entry;
 }
 
 void HandleTable::Close(NativeHandle handle) {

@@ -25,8 +25,22 @@ class HandleTable {
   public:
     // A new handle, or kInvalidHandle when every slot is taken. Never kNoEvent.
     NativeHandle Open(HandleKind kind, SimInterface* target, std::uint32_t plugGeneration);
-    // The entry of an open handle; null for a closed, stale or unknown one.
-    HandleEntry* Find(NativeHandle handle);
+    // The entry of an open handle; null for a closed, stale or unknown one. Inline: every read
+    // and write on the bus looks up two handles.
+    HandleEntry* Find(NativeHandle handle) {
+        if (handle <= 0) {
+            return nullptr;
+        }
+        const std::uint64_t index = (static_cast<std::uint64_t>(handle) & kMaxSlots) - 1;
+        if (index >= slots_.size()) {
+            return nullptr;
+        }
+        Slot& slot = slots_[static_cast<std::size_t>(index)];
+        if (!slot.open || Encode(static_cast<std::uint32_t>(index), slot.generation) != handle) {
+            return nullptr;
+        }
+        return &slot.entry;
+    }
     // Closes an open handle (one Find accepted) and frees what it held.
     void Close(NativeHandle handle);
     // Closes every handle but those of kind `keep`.
@@ -43,6 +57,19 @@ class HandleTable {
         bool open = false;
     };
     static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+    // A handle is (generation << kIndexBits) | (slot index + 1): never 0 (kNoEvent), never
+    // negative (kInvalidHandle), on 32-bit platforms too. The generation keeps what fits above
+    // the index.
+    static constexpr unsigned kIndexBits = 16;
+    static constexpr std::uint32_t kMaxSlots = (1u << kIndexBits) - 1;
+    static constexpr unsigned kGenerationBits = sizeof(NativeHandle) * 8 - 1 - kIndexBits;
+    static constexpr std::uint32_t kGenerationMask =
+        kGenerationBits >= 32 ? 0xFFFFFFFFu : (1u << kGenerationBits) - 1;
+
+    static NativeHandle Encode(std::uint32_t index, std::uint32_t generation) {
+        return static_cast<NativeHandle>(
+            (static_cast<std::uint64_t>(generation & kGenerationMask) << kIndexBits) | (index + 1));
+    }
 
     void Release(std::uint32_t index);
 

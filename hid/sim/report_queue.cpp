@@ -33,6 +33,15 @@ void ReportQueue::Pop() {
         head_ = (head_ + 1) & (capacity_ - 1);
         --count_;
     }
+#if defined(__GNUC__)
+    if (count_ > 1) {
+        // A long queue does not stay in the caches: fetch the report after next while the
+        // caller hands this one on, rather than wait for memory at a later read.
+        const char* next = reinterpret_cast<const char*>(&slots_[(head_ + 1) & (capacity_ - 1)]);
+        __builtin_prefetch(next);
+        __builtin_prefetch(next + 64);
+    }
+#endif
 }
 
 bool ReportQueue::MakeRoom() {

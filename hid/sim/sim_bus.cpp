@@ -14,14 +14,9 @@ thread_local OpenFailure lastOpenFailure = OpenFailure::None;
 
 }  // namespace
 
-SimBus& SimBus::Instance() {
-    static SimBus bus;
-    return bus;
-}
-
 void SimBus::Reset(ClockMode mode) {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::lock_guard<SpinLock> lock(mutex_);
         mode_ = mode;
         virtualNowMs_ = 0;
         realEpoch_ = std::chrono::steady_clock::now();
@@ -40,8 +35,17 @@ void SimBus::Reset(ClockMode mode) {
     reportQueued_.notify_all();
 }
 
+void SimBus::PinRealEpoch(std::chrono::nanoseconds sinceSteadyEpoch) {
+    {
+        std::lock_guard<SpinLock> lock(mutex_);
+        realEpoch_ = SteadyTime(std::chrono::duration_cast<SteadyTime::duration>(sinceSteadyEpoch));
+    }
+    // A read waiting in real time waits for a moment of the old epoch: it looks again.
+    reportQueued_.notify_all();
+}
+
 void SimBus::AddInterface(const InterfaceSpec& spec) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<SpinLock> lock(mutex_);
     interfaces_.push_back(std::make_unique<SimInterface>());
     SimInterface& added = *interfaces_.back();
     added.spec = spec;
@@ -49,7 +53,7 @@ void SimBus::AddInterface(const InterfaceSpec& spec) {
 }
 
 void SimBus::Update(std::string_view path, void (*change)(InterfaceSpec&)) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<SpinLock> lock(mutex_);
     SimInterface* found = FindInterface(path);
     if (found == nullptr) {
         return;
@@ -61,7 +65,7 @@ void SimBus::Update(std::string_view path, void (*change)(InterfaceSpec&)) {
 
 void SimBus::SetWriteBehaviour(std::string_view path, WriteBehaviour behaviour,
                                std::uint32_t latencyMs) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<SpinLock> lock(mutex_);
     if (SimInterface* found = FindInterface(path)) {
         found->spec.writeBehaviour = behaviour;
         found->spec.writeLatencyMs = latencyMs;
@@ -71,7 +75,7 @@ void SimBus::SetWriteBehaviour(std::string_view path, WriteBehaviour behaviour,
 void SimBus::QueueReport(std::string_view path, std::uint64_t atMs,
                          const std::vector<std::uint8_t>& bytes) {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::lock_guard<SpinLock> lock(mutex_);
         SimInterface* found = FindInterface(path);
         if (found == nullptr) {
             return;
@@ -85,14 +89,14 @@ void SimBus::QueueReport(std::string_view path, std::uint64_t atMs,
 }
 
 std::size_t SimBus::PendingReports(std::string_view path) const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<SpinLock> lock(mutex_);
     const SimInterface* found = FindInterface(path);
     return found == nullptr ? 0 : found->reports.size();
 }
 
 void SimBus::Unplug(std::string_view path) {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::lock_guard<SpinLock> lock(mutex_);
         if (SimInterface* found = FindInterface(path)) {
             found->plugged = false;
             ++found->plugGeneration;
@@ -103,24 +107,24 @@ void SimBus::Unplug(std::string_view path) {
 }
 
 void SimBus::Replug(std::string_view path) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<SpinLock> lock(mutex_);
     if (SimInterface* found = FindInterface(path)) {
         found->plugged = true;
     }
 }
 
 void SimBus::FailEventCreation(bool fail) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<SpinLock> lock(mutex_);
     failEventCreation_ = fail;
 }
 
 void SimBus::SetWireLog(const std::string& file) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<SpinLock> lock(mutex_);
     wireLog_ = file;
 }
 
 std::vector<WireRecord> SimBus::Wire(std::string_view path) const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<SpinLock> lock(mutex_);
     std::vector<WireRecord> records;
     if (const SimInterface* found = FindInterface(path)) {
         for (std::size_t i = 0; i < found->wire.kept(); ++i) {
@@ -134,35 +138,35 @@ std::vector<WireRecord> SimBus::Wire(std::string_view path) const {
 }
 
 std::uint64_t SimBus::WireTotal(std::string_view path) const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<SpinLock> lock(mutex_);
     const SimInterface* found = FindInterface(path);
     return found == nullptr ? 0 : found->wire.total();
 }
 
 Counters SimBus::counters() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<SpinLock> lock(mutex_);
     return counters_;
 }
 
 HandleUse SimBus::handleUse() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<SpinLock> lock(mutex_);
     return HandleUse{handles_.live(), handles_.slots()};
 }
 
 std::uint64_t SimBus::NowMs() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<SpinLock> lock(mutex_);
     return NowLocked();
 }
 
 ClockMode SimBus::clockMode() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<SpinLock> lock(mutex_);
     return mode_;
 }
 
 // --- the platform side ---
 
 InterfaceList* SimBus::OpenInterfaceList() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<SpinLock> lock(mutex_);
     const NativeHandle list = handles_.Open(HandleKind::List, nullptr, 0);
     if (list == kInvalidHandle) {
         return nullptr;
@@ -179,7 +183,7 @@ InterfaceList* SimBus::OpenInterfaceList() {
 
 PathStatus SimBus::InterfacePath(InterfaceList* list, std::uint32_t index, char* path,
                                  std::size_t capacity) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<SpinLock> lock(mutex_);
     HandleEntry* entry = Live(reinterpret_cast<NativeHandle>(list), HandleKind::List);
     if (entry == nullptr || index >= entry->snapshot.size()) {
         return PathStatus::End;
@@ -193,7 +197,7 @@ PathStatus SimBus::InterfacePath(InterfaceList* list, std::uint32_t index, char*
 }
 
 void SimBus::CloseInterfaceList(InterfaceList* list) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<SpinLock> lock(mutex_);
     const auto handle = reinterpret_cast<NativeHandle>(list);
     if (Live(handle, HandleKind::List) != nullptr) {
         handles_.Close(handle);
@@ -202,7 +206,7 @@ void SimBus::CloseInterfaceList(InterfaceList* list) {
 }
 
 NativeHandle SimBus::OpenQueryHandle(const char* path) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<SpinLock> lock(mutex_);
     SimInterface* found = FindInterface(path);
     if (found == nullptr || !found->plugged || found->spec.failQueryOpen) {
         return kInvalidHandle;
@@ -215,7 +219,7 @@ NativeHandle SimBus::OpenQueryHandle(const char* path) {
 }
 
 bool SimBus::QueryAttributes(NativeHandle queryHandle, InterfaceAttributes* attributes) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<SpinLock> lock(mutex_);
     HandleEntry* entry = Live(queryHandle, HandleKind::Query);
     ++counters_.attributeQueries;
     if (entry == nullptr || entry->target->spec.failAttributes) {
@@ -227,7 +231,7 @@ bool SimBus::QueryAttributes(NativeHandle queryHandle, InterfaceAttributes* attr
 }
 
 bool SimBus::QueryCaps(NativeHandle queryHandle, InterfaceCaps* caps) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<SpinLock> lock(mutex_);
     HandleEntry* entry = Live(queryHandle, HandleKind::Query);
     ++counters_.capsQueries;
     if (entry == nullptr || entry->target->spec.failCaps) {
@@ -242,7 +246,7 @@ bool SimBus::QueryCaps(NativeHandle queryHandle, InterfaceCaps* caps) {
 }
 
 void SimBus::CloseQueryHandle(NativeHandle queryHandle) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<SpinLock> lock(mutex_);
     if (Live(queryHandle, HandleKind::Query) != nullptr) {
         handles_.Close(queryHandle);
         ++counters_.queryHandlesClosed;
@@ -250,7 +254,7 @@ void SimBus::CloseQueryHandle(NativeHandle queryHandle) {
 }
 
 NativeHandle SimBus::OpenChannel(const char* path, ChannelKind kind) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<SpinLock> lock(mutex_);
     SimInterface* found = FindInterface(path);
     if (found == nullptr || !found->plugged) {
         lastOpenFailure = OpenFailure::NotFound;
@@ -277,7 +281,7 @@ OpenFailure SimBus::LastOpenFailure() const {
 }
 
 void SimBus::CloseChannel(NativeHandle channel) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<SpinLock> lock(mutex_);
     const HandleEntry* entry = handles_.Find(channel);
     if (entry == nullptr ||
         (entry->kind != HandleKind::ReadChannel && entry->kind != HandleKind::WriteChannel)) {
@@ -289,7 +293,7 @@ void SimBus::CloseChannel(NativeHandle channel) {
 }
 
 NativeHandle SimBus::CreateCompletionEvent() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<SpinLock> lock(mutex_);
     if (failEventCreation_) {
         return kNoEvent;
     }
@@ -303,7 +307,7 @@ NativeHandle SimBus::CreateCompletionEvent() {
 
 IoOutcome SimBus::ReadInputReport(NativeHandle channel, NativeHandle event, std::uint8_t* buffer,
                                   std::uint32_t length, std::uint32_t timeoutMs) {
-    std::unique_lock<std::mutex> lock(mutex_);
+    std::unique_lock<SpinLock> lock(mutex_);
     ++counters_.reads;
     const Target target = ChannelTarget(channel, HandleKind::ReadChannel, event);
     if (target.device == nullptr) {
@@ -344,7 +348,7 @@ IoOutcome SimBus::ReadInputReport(NativeHandle channel, NativeHandle event, std:
 IoOutcome SimBus::WriteOutputReport(NativeHandle channel, NativeHandle event,
                                     const std::uint8_t* report, std::uint32_t length,
                                     std::uint32_t timeoutMs) {
-    std::unique_lock<std::mutex> lock(mutex_);
+    std::unique_lock<SpinLock> lock(mutex_);
     ++counters_.writes;
     const Target target = ChannelTarget(channel, HandleKind::WriteChannel, event);
     const std::uint64_t resets = resets_;
@@ -420,19 +424,28 @@ std::uint64_t SimBus::NowLocked() const {
     if (mode_ == ClockMode::Virtual) {
         return virtualNowMs_;
     }
+    return BusMsAt(std::chrono::steady_clock::now());
+}
+
+std::uint64_t SimBus::BusMsAt(SteadyTime when) const {
+    if (when <= realEpoch_) {
+        return 0;  // an epoch pinned a little ahead
+    }
     using namespace std::chrono;
-    return static_cast<std::uint64_t>(
-        duration_cast<milliseconds>(steady_clock::now() - realEpoch_).count());
+    return static_cast<std::uint64_t>(duration_cast<milliseconds>(when - realEpoch_).count());
 }
 
 SimBus::Deadline SimBus::DeadlineAfter(std::uint64_t ms) const {
+    if (mode_ == ClockMode::Virtual) {
+        // No steady-clock reading: it would be the largest cost of a call that never waits.
+        return Deadline{virtualNowMs_ + ms, SteadyTime{}, false};
+    }
     // The real-time end counts from now to the microsecond, not from the bus's last whole ms.
-    return Deadline{NowLocked() + ms,
-                    std::chrono::steady_clock::now() + std::chrono::milliseconds(ms),
-                    mode_ == ClockMode::Real};
+    const SteadyTime now = std::chrono::steady_clock::now();
+    return Deadline{BusMsAt(now) + ms, now + std::chrono::milliseconds(ms), true};
 }
 
-void SimBus::WaitForReport(std::uint64_t ms, std::unique_lock<std::mutex>& lock) {
+void SimBus::WaitForReport(std::uint64_t ms, std::unique_lock<SpinLock>& lock) {
     if (mode_ == ClockMode::Virtual) {
         virtualNowMs_ = std::max(virtualNowMs_, ms);
         return;
@@ -441,7 +454,7 @@ void SimBus::WaitForReport(std::uint64_t ms, std::unique_lock<std::mutex>& lock)
     reportQueued_.wait_until(lock, realEpoch_ + std::chrono::milliseconds(ms));
 }
 
-void SimBus::WaitOut(const Deadline& deadline, std::unique_lock<std::mutex>& lock) {
+void SimBus::WaitOut(const Deadline& deadline, std::unique_lock<SpinLock>& lock) {
     if (!deadline.real) {
         virtualNowMs_ = std::max(virtualNowMs_, deadline.busMs);
         return;

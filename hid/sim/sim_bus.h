@@ -25,6 +25,7 @@
 #include "hid/platform.h"
 #include "hid/sim/handle_table.h"
 #include "hid/sim/sim_interface.h"
+#include "hid/sim/spin_lock.h"
 
 namespace quen::hid::sim {
 
@@ -64,13 +65,22 @@ struct HandleUse {
 
 class SimBus {
   public:
-    static SimBus& Instance();
+    // Inline, so a platform call costs no call of its own to find the bus.
+    static SimBus& Instance() {
+        static SimBus bus;
+        return bus;
+    }
 
     // --- scripting, for tests and the scenario loader ---
 
     // Forgets every interface, report, record, count and handle but the completion events; the
     // clock starts again at 0.
     void Reset(ClockMode mode = ClockMode::Virtual);
+    // Real-clock mode: bus time 0 becomes this moment of the steady clock (nanoseconds from its
+    // epoch: CLOCK_MONOTONIC on Linux, which a JVM's System.nanoTime reads too), so the process
+    // that wrote a scenario knows to the nanosecond when each report is due. Before that moment
+    // the bus clock reads 0.
+    void PinRealEpoch(std::chrono::nanoseconds sinceSteadyEpoch);
     // Appends an interface; enumeration order is the order of adding. Of two interfaces with
     // the same path, the first is the one opened by path.
     void AddInterface(const InterfaceSpec& spec);
@@ -141,14 +151,17 @@ class SimBus {
     Target ChannelTarget(NativeHandle channel, HandleKind kind, NativeHandle event);
     bool Reachable(const Target& target, std::uint64_t resets) const;
     std::uint64_t NowLocked() const;
+    // Real-clock mode: the bus time of a steady-clock moment, in whole ms.
+    std::uint64_t BusMsAt(SteadyTime when) const;
     Deadline DeadlineAfter(std::uint64_t ms) const;
     // Waits until `ms` on the bus clock or until a report is queued, whichever comes first.
-    void WaitForReport(std::uint64_t ms, std::unique_lock<std::mutex>& lock);
+    void WaitForReport(std::uint64_t ms, std::unique_lock<SpinLock>& lock);
     // Waits out the whole time, whatever happens on the bus meanwhile.
-    void WaitOut(const Deadline& deadline, std::unique_lock<std::mutex>& lock);
+    void WaitOut(const Deadline& deadline, std::unique_lock<SpinLock>& lock);
 
-    mutable std::mutex mutex_;
-    std::condition_variable reportQueued_;
+    mutable SpinLock mutex_;
+    // Any lock: it waits with the bus's own.
+    std::condition_variable_any reportQueued_;
     ClockMode mode_ = ClockMode::Virtual;
     std::uint64_t virtualNowMs_ = 0;
     SteadyTime realEpoch_{};

@@ -1,5 +1,6 @@
 #include "hid/sim/sim_scenario.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +19,21 @@ bool ParseNumber(const std::string& text, unsigned long max, unsigned long* out)
     char* end = nullptr;
     const unsigned long value = std::strtoul(text.c_str(), &end, 0);
     if (*end != '\0' || value > max) {
+        return false;
+    }
+    *out = value;
+    return true;
+}
+
+// Up to 2^63 - 1: a steady-clock reading in nanoseconds.
+bool ParseU63(const std::string& text, unsigned long long* out) {
+    if (text.empty() || text[0] < '0' || text[0] > '9') {
+        return false;
+    }
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long value = std::strtoull(text.c_str(), &end, 10);
+    if (*end != '\0' || errno == ERANGE || value > 0x7FFFFFFFFFFFFFFFull) {
         return false;
     }
     *out = value;
@@ -93,6 +109,14 @@ bool ApplyLine(SimBus& bus, std::istringstream& words) {
         if (mode != "virtual" && mode != "real")
             return false;
         bus.Reset(mode == "real" ? ClockMode::Real : ClockMode::Virtual);
+        std::string epoch;
+        if (!(words >> epoch)) {
+            return true;
+        }
+        unsigned long long ns = 0;
+        if (mode != "real" || epoch.rfind("epoch-ns=", 0) != 0 || !ParseU63(epoch.substr(9), &ns))
+            return false;
+        bus.PinRealEpoch(std::chrono::nanoseconds(static_cast<std::int64_t>(ns)));
         return true;
     }
     if (verb == "wire") {

@@ -1,6 +1,7 @@
 // Scenario files: the simulated bus described as text, for the JVM tests and the demo.
 //
-//   clock virtual|real
+//   clock virtual|real [epoch-ns=N]   (real: bus time 0 is N on the steady clock, in ns;
+//                                      without it, the moment this line is read)
 //   wire /path/to/log                 (each write appended as "path outcome hex...")
 //   interface PATH vendor=0x2E5A product=0x0001 page=0xFF45 usage=0x4A00 in=64 out=64
 //             [write=complete|never|fail] [latency=MS] [open=fail|denied] [query=fail]

@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <memory>
 
 #include "hid/platform.h"
 #include "hid/sim/report_queue.h"
@@ -22,16 +24,29 @@ class WriteHistory {
   public:
     static constexpr std::size_t kKept = 64;
 
-    // Bytes past kMaxReportBytes are left out (no output report is longer).
+    // Bytes past kMaxReportBytes are left out (no output report is longer). Inline: every write
+    // on the bus records one.
     void Record(const std::uint8_t* report, std::size_t length, IoOutcome outcome,
-                std::uint64_t atMs);
+                std::uint64_t atMs) {
+        WrittenReport& record = records_[total_ % kKept];
+        record.atMs = atMs;
+        record.outcome = outcome;
+        record.length =
+            static_cast<std::uint16_t>(length < kMaxReportBytes ? length : kMaxReportBytes);
+        if (record.length > 0) {
+            std::memcpy(record.bytes, report, record.length);
+        }
+        ++total_;
+    }
     std::size_t kept() const { return total_ < kKept ? static_cast<std::size_t>(total_) : kKept; }
     std::uint64_t total() const { return total_; }
     // The i-th oldest of the writes kept.
     const WrittenReport& Kept(std::size_t i) const;
 
   private:
-    WrittenReport records_[kKept];
+    // Out of line: kept inside, 17 KB per interface would spread the interfaces a search walks
+    // over that much memory. Taken once, when the interface is declared; never by a write.
+    std::unique_ptr<WrittenReport[]> records_{new WrittenReport[kKept]};
     std::uint64_t total_ = 0;
 };
 

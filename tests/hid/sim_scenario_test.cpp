@@ -4,6 +4,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <string>
 
 #include "hid/sim/sim_scenario.h"
 #include "support/sim_fixture.h"
@@ -69,6 +70,36 @@ TEST_F(Scenario, FileIsReadAgainOnlyWhenItChanged) {
     EXPECT_EQ(file.applications(), 3);
     EXPECT_EQ(bus().PendingReports("/sim/c"), 1u);
     fs::remove(path);
+}
+
+// Another process (a JVM benchmark) knows when each report is due: it pins the bus's time 0.
+TEST_F(Scenario, RealClockEpochIsPinnedToAMomentOfTheSteadyClock) {
+    using namespace std::chrono;
+    const auto at = [](steady_clock::time_point t) {
+        return std::to_string(duration_cast<nanoseconds>(t.time_since_epoch()).count());
+    };
+    std::string error;
+    const steady_clock::time_point epoch = steady_clock::now() - milliseconds(5000);
+    ASSERT_TRUE(ApplyScenario("clock real epoch-ns=" + at(epoch) + "\n" +
+                                  "interface /sim/a vendor=0x2E5A page=0xFF45 usage=0x4A00\n" +
+                                  "report /sim/a at=5040 00 01\n",
+                              &error))
+        << error;
+    EXPECT_GE(bus().NowMs(), 5000u);
+    // A read waiting for the report ends at its moment on the steady clock, not before.
+    const hid::NativeHandle channel = bus().OpenChannel("/sim/a", hid::ChannelKind::Read);
+    std::uint8_t report[64] = {};
+    EXPECT_EQ(bus().ReadInputReport(channel, bus().CreateCompletionEvent(), report, 64, 60000),
+              hid::IoOutcome::Completed);
+    EXPECT_GE(steady_clock::now(), epoch + milliseconds(5040));
+    EXPECT_EQ(report[1], 1);
+    bus().CloseChannel(channel);
+    // Pinned ahead, the bus clock stays at 0 until then.
+    ASSERT_TRUE(ApplyScenario("clock real epoch-ns=" + at(steady_clock::now() + hours(1)), &error));
+    EXPECT_EQ(bus().NowMs(), 0u);
+    EXPECT_FALSE(ApplyScenario("clock virtual epoch-ns=5\n", &error));
+    EXPECT_FALSE(ApplyScenario("clock real epoch-ns=-5\n", &error));
+    EXPECT_FALSE(ApplyScenario("clock real epoch-ns=99999999999999999999\n", &error));
 }
 
 }  // namespace

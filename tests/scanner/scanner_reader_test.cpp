@@ -74,12 +74,18 @@ TEST_F(ScannerRead, SingleReportModeLengthEdges) {
 }
 
 TEST_F(ScannerRead, LengthPastAShortReportYieldsZerosNotStaleBytes) {
+    // First a device with longer reports fills the buffer further than the next one reaches.
+    bus().Update(kPath, [](InterfaceSpec& s) { s.inputReportLength = 128; });
+    ASSERT_EQ(device.FindDevice(0x2E5A, 0xFF45, 0x4A00), 1);
+    ASSERT_EQ(device.OpenDevice(), 1);
+    Queue(0, std::vector<std::uint8_t>(128, 0x33));
+    std::vector<std::uint8_t> got;
+    ASSERT_EQ(Read(got), 1);
     bus().Update(kPath, [](InterfaceSpec& s) { s.inputReportLength = 8; });
     ASSERT_EQ(device.FindDevice(hid::kMakerVendorId, hid::kMakerUsagePage, hid::kScannerUsage), 1);
     ASSERT_EQ(device.OpenDevice(), 1);
     Queue(0, std::vector<std::uint8_t>(64, 0x33));  // cut to 8 bytes by the device's length
     Queue(0, {0x00, 20, 0, 0, 0, 0, 0x41, 0x42});
-    std::vector<std::uint8_t> got;
     ASSERT_EQ(Read(got), 1);
     ASSERT_EQ(Read(got), 1);
     ASSERT_EQ(got.size(), 21u);
