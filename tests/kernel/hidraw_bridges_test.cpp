@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "hid/device_ids.h"
+#include "kernel/device_reports.h"
 #include "kernel/uhid_device.h"
 #include "support/bridge_calls.h"
 #include "support/report_descriptors.h"
@@ -20,16 +21,10 @@
 namespace quen::test {
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 // The guest runs under emulation on a shared machine: a wait may end late, never early.
 constexpr long kLateMs = 1500;
-
-long MsSince(Clock::time_point start) {
-    return static_cast<long>(
-        std::chrono::duration_cast<milliseconds>(Clock::now() - start).count());
-}
 
 int OpenDescriptors() {
     int count = 0;
@@ -40,18 +35,6 @@ int OpenDescriptors() {
         closedir(dir);
     }
     return count;
-}
-
-// A scanner report: L in byte 1, continuation in byte 5, data from byte 6 (no ID byte: the
-// device numbers no reports).
-std::vector<std::uint8_t> ScanReport(const std::string& data, int continuation) {
-    std::vector<std::uint8_t> report(64, 0);
-    report[0] = static_cast<std::uint8_t>(5 + data.size());
-    report[4] = static_cast<std::uint8_t>(continuation);
-    for (std::size_t i = 0; i < data.size(); ++i) {
-        report[5 + i] = static_cast<std::uint8_t>(data[i]);
-    }
-    return report;
 }
 
 class KernelBridges : public ::testing::Test {

@@ -22,6 +22,7 @@
 #include "hid/hid_device.h"
 #include "hid/platform.h"
 #include "kernel/device_control.h"
+#include "kernel/device_reports.h"
 #include "support/bridge_calls.h"
 #include "support/report_descriptors.h"
 #include "support/process_resources.h"
@@ -29,7 +30,6 @@
 namespace quen::test {
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 // Wine's HID stack runs in several processes of an emulated machine on a shared host: a wait may
@@ -48,23 +48,6 @@ constexpr std::uint16_t kScaleProduct = 0x0201;
 constexpr std::uint16_t kOversizedProduct = 0x0199;
 constexpr std::uint16_t kPairProduct = 0x0301;
 constexpr std::uint16_t kOtherVendor = 0x046D;
-
-long MsSince(Clock::time_point start) {
-    return static_cast<long>(
-        std::chrono::duration_cast<milliseconds>(Clock::now() - start).count());
-}
-
-// A scanner report: L in byte 1, continuation in byte 5, data from byte 6 (no ID byte: the
-// device numbers no reports).
-std::vector<std::uint8_t> ScanReport(const std::string& data, int continuation) {
-    std::vector<std::uint8_t> report(64, 0);
-    report[0] = static_cast<std::uint8_t>(5 + data.size());
-    report[4] = static_cast<std::uint8_t>(continuation);
-    for (std::size_t i = 0; i < data.size(); ++i) {
-        report[5 + i] = static_cast<std::uint8_t>(data[i]);
-    }
-    return report;
-}
 
 // The path of the first interface Wine lists with this vendor and product; empty when none.
 std::string ListedPath(std::uint16_t vendorId, std::uint16_t productId) {
