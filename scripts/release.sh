@@ -38,7 +38,7 @@ build_platform() {
         -DQUENLINK_WERROR=ON -DQUENLINK_TESTS=OFF -DQUENLINK_RELEASE_PLATFORM="$platform" \
         -DCPACK_PACKAGE_DIRECTORY="$out" "${extra[@]}" >/dev/null
     cmake --build "$build" -j2 >/dev/null
-    rm -rf "${out:?}/$platform"
+    rm -rf "${out:?}/$platform" "$out"/quenlink-*-"$platform".*
     cmake --install "$build" --prefix "$out/$platform" --strip >/dev/null
     (cd "$build" && cpack -C RelWithDebInfo >/dev/null)
     rm -rf "$out/_CPack_Packages"
