@@ -91,17 +91,35 @@ bool BareRead(int fd, std::uint8_t* into, std::size_t room) {
     return poll(&ready, 1, static_cast<int>(kTimeoutMs)) == 1 && read(fd, into, room) > 0;
 }
 
-// Time of one batch of each; which goes first alternates with `round`.
+// The benchmark's iterations: one batch of the channel's calls and one of the bare calls each,
+// which goes first alternating. The channel's time per call is the benchmark's; the bare call's
+// (bare_ns) and the ratio stand beside it. A batch that fails clears `ok` and ends the run.
 template <typename Channel, typename Bare>
-void AlternateBatches(long round, Channel channelBatch, Bare bareBatch, double& channelNs,
-                      double& bareNs) {
-    if (round % 2 == 0) {
-        channelNs = channelBatch();
-        bareNs = bareBatch();
-    } else {
-        bareNs = bareBatch();
-        channelNs = channelBatch();
+void CompareWithBare(benchmark::State& state, Channel channelBatch, Bare bareBatch,
+                     const bool& ok) {
+    double channelTotal = 0;
+    double bareTotal = 0;
+    long round = 0;
+    for (auto _ : state) {
+        double channelNs = 0;
+        double bareNs = 0;
+        if (round++ % 2 == 0) {
+            channelNs = channelBatch();
+            bareNs = bareBatch();
+        } else {
+            bareNs = bareBatch();
+            channelNs = channelBatch();
+        }
+        if (!ok) {
+            state.SkipWithError("a call failed");
+            break;
+        }
+        state.SetIterationTime(channelNs * 1e-9);
+        channelTotal += channelNs;
+        bareTotal += bareNs;
     }
+    state.counters["bare_ns"] = benchmark::Counter(bareTotal, benchmark::Counter::kAvgIterations);
+    state.counters["ratio"] = bareTotal > 0 ? channelTotal / bareTotal : 0;
 }
 
 // Arg 0: a device without numbered reports (the channel puts the 0 in byte 0 itself); arg 1:
@@ -122,44 +140,27 @@ void BM_HidrawReadPerCall(benchmark::State& state) {
     std::vector<std::uint8_t> wire(numbered ? kReportLength : kReportLength - 1, 0x41);
     wire[0] = numbered ? kReportId : 0x41;
     std::uint8_t buffer[kReportLength] = {};
-    double channelTotal = 0;
-    double bareTotal = 0;
-    long round = 0;
-    for (auto _ : state) {
-        double channelNs = 0;
-        double bareNs = 0;
-        bool ok = true;
-        AlternateBatches(
-            round++,
-            [&] {
-                ok = ok && node.Send(wire.data(), wire.size(), kBatch);
-                const Clock::time_point start = Clock::now();
-                for (int i = 0; i < kBatch; ++i) {
-                    ok = ok &&
-                         channel.Read(buffer, kReportLength, kTimeoutMs) == IoOutcome::Completed;
-                }
-                return NsPerCall(Clock::now() - start);
-            },
-            [&] {
-                ok = ok && node.Send(wire.data(), wire.size(), kBatch);
-                std::uint8_t* const into = numbered ? buffer : buffer + 1;
-                const Clock::time_point start = Clock::now();
-                for (int i = 0; i < kBatch; ++i) {
-                    ok = ok && BareRead(fd, into, wire.size());
-                }
-                return NsPerCall(Clock::now() - start);
-            },
-            channelNs, bareNs);
-        if (!ok) {
-            state.SkipWithError("a read failed");
-            break;
-        }
-        state.SetIterationTime(channelNs * 1e-9);
-        channelTotal += channelNs;
-        bareTotal += bareNs;
-    }
-    state.counters["bare_ns"] = benchmark::Counter(bareTotal, benchmark::Counter::kAvgIterations);
-    state.counters["ratio"] = bareTotal > 0 ? channelTotal / bareTotal : 0;
+    bool ok = true;
+    CompareWithBare(
+        state,
+        [&] {
+            ok = ok && node.Send(wire.data(), wire.size(), kBatch);
+            const Clock::time_point start = Clock::now();
+            for (int i = 0; i < kBatch; ++i) {
+                ok = ok && channel.Read(buffer, kReportLength, kTimeoutMs) == IoOutcome::Completed;
+            }
+            return NsPerCall(Clock::now() - start);
+        },
+        [&] {
+            ok = ok && node.Send(wire.data(), wire.size(), kBatch);
+            std::uint8_t* const into = numbered ? buffer : buffer + 1;
+            const Clock::time_point start = Clock::now();
+            for (int i = 0; i < kBatch; ++i) {
+                ok = ok && BareRead(fd, into, wire.size());
+            }
+            return NsPerCall(Clock::now() - start);
+        },
+        ok);
 }
 BENCHMARK(BM_HidrawReadPerCall)
     ->Arg(0)
@@ -180,45 +181,28 @@ void BM_HidrawWritePerCall(benchmark::State& state) {
     std::uint8_t report[kReportLength];
     std::fill(report, report + kReportLength, std::uint8_t{0x41});
     report[0] = 0;  // the report ID, passed on as it is
-    double channelTotal = 0;
-    double bareTotal = 0;
-    long round = 0;
-    for (auto _ : state) {
-        double channelNs = 0;
-        double bareNs = 0;
-        bool ok = true;
-        AlternateBatches(
-            round++,
-            [&] {
-                const Clock::time_point start = Clock::now();
-                for (int i = 0; i < kBatch; ++i) {
-                    ok = ok && channel.Write(report, kReportLength) == IoOutcome::Completed;
-                }
-                const double ns = NsPerCall(Clock::now() - start);
-                ok = ok && node.Drain(kBatch);
-                return ns;
-            },
-            [&] {
-                const Clock::time_point start = Clock::now();
-                for (int i = 0; i < kBatch; ++i) {
-                    ok = ok &&
-                         write(fd, report, kReportLength) == static_cast<ssize_t>(kReportLength);
-                }
-                const double ns = NsPerCall(Clock::now() - start);
-                ok = ok && node.Drain(kBatch);
-                return ns;
-            },
-            channelNs, bareNs);
-        if (!ok) {
-            state.SkipWithError("a write failed");
-            break;
-        }
-        state.SetIterationTime(channelNs * 1e-9);
-        channelTotal += channelNs;
-        bareTotal += bareNs;
-    }
-    state.counters["bare_ns"] = benchmark::Counter(bareTotal, benchmark::Counter::kAvgIterations);
-    state.counters["ratio"] = bareTotal > 0 ? channelTotal / bareTotal : 0;
+    bool ok = true;
+    CompareWithBare(
+        state,
+        [&] {
+            const Clock::time_point start = Clock::now();
+            for (int i = 0; i < kBatch; ++i) {
+                ok = ok && channel.Write(report, kReportLength) == IoOutcome::Completed;
+            }
+            const double ns = NsPerCall(Clock::now() - start);
+            ok = ok && node.Drain(kBatch);
+            return ns;
+        },
+        [&] {
+            const Clock::time_point start = Clock::now();
+            for (int i = 0; i < kBatch; ++i) {
+                ok = ok && write(fd, report, kReportLength) == static_cast<ssize_t>(kReportLength);
+            }
+            const double ns = NsPerCall(Clock::now() - start);
+            ok = ok && node.Drain(kBatch);
+            return ns;
+        },
+        ok);
 }
 BENCHMARK(BM_HidrawWritePerCall)
     ->UseManualTime()

@@ -34,7 +34,9 @@ IoOutcome HidrawChannel::Read(std::uint8_t* buffer, std::uint32_t length, std::u
     const MonotonicDeadline deadline(timeoutMs);
     // hidraw leaves the report ID out for devices without numbered reports, where Windows
     // delivers a 0 in byte 0: read one byte further in and put the 0 there ourselves.
-    std::uint8_t report[kMostReportBytes] = {};
+    // Only the bytes a report fills are copied out, so the staging buffer needs no clearing.
+    std::uint8_t report[kMostReportBytes];
+    report[0] = 0;
     std::uint8_t* const into = reports_.numbered ? report : report + 1;
     const std::uint32_t room = reports_.numbered ? length : length - 1;
     for (;;) {

@@ -7,31 +7,11 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "kernel/hex_bytes.h"
+
 namespace quen::test {
-namespace {
 
 static_assert(sizeof(SOCKET) == sizeof(std::uintptr_t));
-
-std::string Hex(const std::vector<std::uint8_t>& bytes) {
-    static const char kDigits[] = "0123456789abcdef";
-    std::string text;
-    for (const std::uint8_t byte : bytes) {
-        text += kDigits[byte >> 4];
-        text += kDigits[byte & 0xF];
-    }
-    return text;
-}
-
-std::vector<std::uint8_t> FromHex(const std::string& text) {
-    std::vector<std::uint8_t> bytes;
-    for (std::size_t i = 0; i + 1 < text.size(); i += 2) {
-        bytes.push_back(
-            static_cast<std::uint8_t>(std::strtoul(text.substr(i, 2).c_str(), nullptr, 16)));
-    }
-    return bytes;
-}
-
-}  // namespace
 
 DeviceControl::~DeviceControl() {
     if (socket_ != INVALID_SOCKET) {
@@ -88,7 +68,11 @@ bool DeviceControl::Send(int device, const std::vector<std::uint8_t>& report) {
 std::vector<std::uint8_t> DeviceControl::Output(int device, unsigned timeoutMs) {
     const std::string answer =
         Ask("output " + std::to_string(device) + " " + std::to_string(timeoutMs));
-    return answer.rfind("ok ", 0) == 0 ? FromHex(answer.substr(3)) : std::vector<std::uint8_t>();
+    std::vector<std::uint8_t> bytes;
+    if (answer.rfind("ok ", 0) != 0 || !ParseHex(answer.substr(3), &bytes)) {
+        bytes.clear();
+    }
+    return bytes;
 }
 
 bool DeviceControl::Unplug(int device) {

@@ -27,38 +27,12 @@
 #include <string>
 #include <vector>
 
+#include "kernel/hex_bytes.h"
 #include "kernel/uhid_device.h"
 #include "kernel/unique_fd.h"
 
 namespace quen::test {
 namespace {
-
-bool ParseHex(const std::string& text, std::vector<std::uint8_t>* bytes) {
-    if (text.size() % 2 != 0) {
-        return false;
-    }
-    bytes->clear();
-    for (std::size_t i = 0; i < text.size(); i += 2) {
-        char* end = nullptr;
-        const std::string pair = text.substr(i, 2);
-        const unsigned long value = std::strtoul(pair.c_str(), &end, 16);
-        if (*end != '\0') {
-            return false;
-        }
-        bytes->push_back(static_cast<std::uint8_t>(value));
-    }
-    return true;
-}
-
-std::string Hex(const std::vector<std::uint8_t>& bytes) {
-    static const char kDigits[] = "0123456789abcdef";
-    std::string text;
-    for (const std::uint8_t byte : bytes) {
-        text += kDigits[byte >> 4];
-        text += kDigits[byte & 0xF];
-    }
-    return text;
-}
 
 class Session {
   public:

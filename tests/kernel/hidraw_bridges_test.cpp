@@ -3,8 +3,6 @@
 // of the node, and the time-outs on the real clock. Timings are printed as "measured:" lines.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -16,6 +14,7 @@
 #include "kernel/device_reports.h"
 #include "kernel/uhid_device.h"
 #include "support/bridge_calls.h"
+#include "support/process_resources.h"
 #include "support/report_descriptors.h"
 
 namespace quen::test {
@@ -25,17 +24,6 @@ using std::chrono::milliseconds;
 
 // The guest runs under emulation on a shared machine: a wait may end late, never early.
 constexpr long kLateMs = 1500;
-
-int OpenDescriptors() {
-    int count = 0;
-    if (DIR* dir = opendir("/proc/self/fd")) {
-        while (readdir(dir) != nullptr) {
-            ++count;
-        }
-        closedir(dir);
-    }
-    return count;
-}
 
 class KernelBridges : public ::testing::Test {
   protected:
@@ -258,7 +246,7 @@ TEST_F(KernelBridges, UnplugDuringAReadIsNullAfterTheTimeOutAndAReplugOpensAgain
 TEST_F(KernelBridges, OpenCloseCyclesLeaveNoDescriptorBehind) {
     PlugScanner();
     PlugScale();
-    const int before = OpenDescriptors();
+    const long before = OpenHandleCount();
     // Each cycle enumerates sysfs and opens two channels: some 3 ms under emulation.
     constexpr int kCycles = 10000;
     const auto start = Clock::now();
@@ -268,7 +256,7 @@ TEST_F(KernelBridges, OpenCloseCyclesLeaveNoDescriptorBehind) {
     }
     ASSERT_TRUE(scale.Open());
     scale.Close();
-    EXPECT_EQ(OpenDescriptors(), before);
+    EXPECT_EQ(OpenHandleCount(), before);
     std::printf("measured: %d Open/Close cycles in %ld ms\n", kCycles, MsSince(start));
 }
 
