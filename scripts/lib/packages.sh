@@ -13,10 +13,12 @@ ensure_packages() {
     local sudo=""
     [ "$(id -u)" -eq 0 ] || sudo="sudo"
     if [ -z "${QUEN_APT_UPDATED:-}" ]; then
-        $sudo apt-get update -q
+        $sudo apt-get -o DPkg::Lock::Timeout=900 update -q
         export QUEN_APT_UPDATED=1
     fi
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+    # Another script of the project may be installing at the same time: wait for its lock.
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get -o DPkg::Lock::Timeout=900 install -y -q \
+        --no-install-recommends "${missing[@]}"
 }
 
 # The packages every Linux build needs.
