@@ -9,7 +9,7 @@
 
 #include "hid/hid_device.h"
 #include "hid/java_reports.h"
-#include "hid/sim/sim_bus.h"
+#include "sim/sim_bus.h"
 #include "scale/scale_device.h"
 #include "scanner/scanner_device.h"
 

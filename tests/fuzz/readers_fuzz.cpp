@@ -7,7 +7,7 @@
 
 #include "hid/device_ids.h"
 #include "fuzz/fuzz_input.h"
-#include "hid/sim/sim_bus.h"
+#include "sim/sim_bus.h"
 #include "scale/scale_device.h"
 #include "scanner/scanner_device.h"
 

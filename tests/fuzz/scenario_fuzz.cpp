@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <string>
 
-#include "hid/sim/sim_scenario.h"
+#include "sim/sim_scenario.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string error;

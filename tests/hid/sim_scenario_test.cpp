@@ -6,7 +6,7 @@
 #include <fstream>
 #include <string>
 
-#include "hid/sim/sim_scenario.h"
+#include "sim/sim_scenario.h"
 #include "support/sim_fixture.h"
 
 namespace quen::test {

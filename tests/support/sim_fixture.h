@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "hid/device_ids.h"
-#include "hid/sim/sim_bus.h"
+#include "sim/sim_bus.h"
 
 namespace quen::test {
 

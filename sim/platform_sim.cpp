@@ -3,8 +3,8 @@
 // one: that is how a JVM test or the demo sets up devices for a library built on this platform,
 // without any entry point of its own.
 #include "hid/platform.h"
-#include "hid/sim/sim_bus.h"
-#include "hid/sim/sim_scenario.h"
+#include "sim/sim_bus.h"
+#include "sim/sim_scenario.h"
 
 namespace quen::hid::platform {
 

@@ -1,4 +1,4 @@
-#include "hid/sim/sim_scenario.h"
+#include "sim/sim_scenario.h"
 
 #include <cerrno>
 #include <chrono>
@@ -7,7 +7,7 @@
 #include <sstream>
 #include <vector>
 
-#include "hid/sim/sim_bus.h"
+#include "sim/sim_bus.h"
 
 namespace quen::hid::sim {
 namespace {

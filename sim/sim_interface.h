@@ -3,10 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <string>
+#include <vector>
 
-#include "hid/sim/report_queue.h"
-#include "hid/sim/write_history.h"
+#include "hid/platform.h"
 
 namespace quen::hid::sim {
 
@@ -32,13 +33,28 @@ struct InterfaceSpec {
     std::uint32_t writeLatencyMs = 0;
 };
 
+struct QueuedReport {
+    std::uint64_t atMs;
+    std::vector<std::uint8_t> bytes;
+};
+
+struct WireRecord {
+    std::vector<std::uint8_t> bytes;  // exactly what the write handed the device
+    IoOutcome outcome;
+    std::uint64_t atMs;  // when the write began
+};
+
 struct SimInterface {
+    // The latest writes kept per interface; wireTotal counts them all.
+    static constexpr std::size_t kWritesKept = 64;
+
     InterfaceSpec spec;
     bool plugged = true;
     // Bumped by every unplug: a channel opened before it stays dead, also after a replug.
     std::uint32_t plugGeneration = 0;
-    ReportQueue reports;
-    WriteHistory wire;
+    std::deque<QueuedReport> reports;  // in arrival order
+    std::deque<WireRecord> wire;
+    std::uint64_t wireTotal = 0;
 };
 
 }  // namespace quen::hid::sim
