@@ -95,8 +95,12 @@ std::int32_t HIDDevice::SendOutputReport(std::uint32_t dataBytes) {
     if (1 + dataBytes < reportLength) {
         std::memset(outputReport_ + 1 + dataBytes, 0, reportLength - 1 - dataBytes);
     }
-    const IoOutcome outcome = platform::WriteOutputReport(writeHandle_, writeEvent_, outputReport_,
-                                                          reportLength, kWriteTimeoutMs);
+    const Deadline deadline(kWriteTimeoutMs);
+    IoOutcome outcome = platform::WriteOutputReport(writeHandle_, writeEvent_, outputReport_,
+                                                    reportLength, kWriteTimeoutMs);
+    if (outcome == IoOutcome::Failed) {
+        outcome = ChannelFailed(ChannelKind::Write, deadline);
+    }
     return outcome == IoOutcome::Completed ? 1 : 0;
 }
 
@@ -104,10 +108,28 @@ IoOutcome HIDDevice::AwaitInputReport(std::uint32_t timeoutMs) {
     if (found_ == 0 || readHandle_ == kInvalidHandle || readEvent_ == kNoEvent) {
         return IoOutcome::Failed;
     }
+    const Deadline deadline(timeoutMs);
+    const std::uint32_t length = caps_.inputReportByteLength;
+    if (length == 0) {
+        // A collection without input reports never delivers one: every read of it fails.
+        return ChannelFailed(ChannelKind::Read, deadline);
+    }
     // Bytes past the report length are zero already (FindDevice).
-    std::memset(inputReport_, 0, caps_.inputReportByteLength);
-    return platform::ReadInputReport(readHandle_, readEvent_, inputReport_,
-                                     caps_.inputReportByteLength, timeoutMs);
+    std::memset(inputReport_, 0, length);
+    const IoOutcome outcome =
+        platform::ReadInputReport(readHandle_, readEvent_, inputReport_, length, timeoutMs);
+    return outcome == IoOutcome::Failed ? ChannelFailed(ChannelKind::Read, deadline) : outcome;
+}
+
+IoOutcome HIDDevice::ChannelFailed(ChannelKind kind, const Deadline& deadline) {
+    // A failed read still takes its whole time-out, on every platform and for every cause (device
+    // gone, channel broken, nothing to read), so that a caller that reads until it gets data
+    // keeps its pace instead of spinning a core. A failed write returns at once: a write is
+    // answered, not polled.
+    if (kind == ChannelKind::Read) {
+        deadline.SleepOut();
+    }
+    return IoOutcome::Failed;
 }
 
 std::int32_t HIDDevice::CloseDevice() {

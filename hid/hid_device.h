@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "hid/deadline.h"
 #include "hid/platform.h"
 
 namespace quen::hid {
@@ -48,9 +49,10 @@ class HIDDevice {
     bool writeChannelOpen() const { return writeHandle_ != kInvalidHandle; }
 
   protected:
-    // One read of a whole input report into inputReport_, which is zeroed first (all of it: past
-    // the report length it is always zero). Failed without
-    // any device access when nothing was found or the read channel is not open.
+    // One read of a whole input report into inputReport_: its first report-length bytes are
+    // cleared before the read, and the bytes past them are always zero. Failed at once, without
+    // any device access, when nothing was found or the read channel is not open; a read whose
+    // channel failed returns only when its time-out has passed (ChannelFailed).
     IoOutcome AwaitInputReport(std::uint32_t timeoutMs);
     const std::uint8_t* inputReport() const { return inputReport_; }
 
@@ -60,6 +62,10 @@ class HIDDevice {
     static std::uint32_t DataBytesTaken(std::uint32_t length);
     // Sends outputReport_ once its first 1 + dataBytes bytes are filled in.
     std::int32_t SendOutputReport(std::uint32_t dataBytes);
+    // Every read or write on an open channel that failed ends here, `deadline` being the
+    // operation's own time-out: the one place that decides what a failed channel costs the
+    // caller.
+    IoOutcome ChannelFailed(ChannelKind kind, const Deadline& deadline);
 
     std::int32_t vendorId_ = -1;
     std::int32_t productId_ = -1;

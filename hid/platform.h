@@ -123,16 +123,15 @@ NativeHandle CreateCompletionEvent();
 
 // --- Report I/O --------------------------------------------------------------------------------
 
-// Reads one input report of `length` bytes (at most 256) into `buffer`, waiting at most
-// timeoutMs for it. Byte 0 is the report ID on every platform (0 for a device without numbered
-// reports); bytes past a shorter report are left as they were.
+// Reads one input report of `length` bytes (1 to 256) into `buffer`, waiting at most timeoutMs
+// for it. Byte 0 is the report ID on every platform (0 for a device without numbered reports);
+// bytes past a shorter report are left as they were.
 //   Completed: buffer[0, length) holds the report. A report that completed while the read was
 //              being cancelled counts as completed.
 //   TimedOut:  no report within timeoutMs; the read has been cancelled and is over, the buffer
 //              is untouched and may be reused at once; no report is lost by the cancellation.
-//   Failed:    the channel is broken or the device gone; the buffer is untouched. Returns only
-//              once timeoutMs has passed since the call, so that a caller that reads until it
-//              gets data keeps its pace on a dead device instead of spinning a core.
+//   Failed:    the channel is broken or the device gone; the buffer is untouched. Returns as
+//              soon as that is known: keeping a caller's pace is the device object's part.
 // Blocks for timeoutMs at most, plus the time a cancellation takes to finish.
 IoOutcome ReadInputReport(NativeHandle channel, NativeHandle event, std::uint8_t* buffer,
                           std::uint32_t length, std::uint32_t timeoutMs);
@@ -146,6 +145,16 @@ IoOutcome ReadInputReport(NativeHandle channel, NativeHandle event, std::uint8_t
 // the platform file states the kernel's own bound, which must be below timeoutMs.
 IoOutcome WriteOutputReport(NativeHandle channel, NativeHandle event, const std::uint8_t* report,
                             std::uint32_t length, std::uint32_t timeoutMs);
+
+// --- Time ------------------------------------------------------------------------------------
+
+// The clock every time-out counts on (hid/deadline.h), in nanoseconds from an arbitrary start:
+// monotonic, never set back. The simulated bus answers with its own clock.
+std::int64_t MonotonicNowNs();
+
+// Returns once MonotonicNowNs() has reached `ns` (at once if it has); a signal handled on this
+// thread does not cut it short.
+void SleepUntilNs(std::int64_t ns);
 
 }  // namespace platform
 }  // namespace quen::hid

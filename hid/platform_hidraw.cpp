@@ -11,6 +11,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <ctime>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -259,6 +261,18 @@ IoOutcome WriteOutputReport(NativeHandle channel, NativeHandle, const std::uint8
                             std::uint32_t length, std::uint32_t) {
     // The kernel bounds a hidraw write by itself; see HidrawChannel::Write.
     return AsChannel(channel)->Write(report, length);
+}
+
+std::int64_t MonotonicNowNs() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return std::int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
+}
+
+void SleepUntilNs(std::int64_t ns) {
+    const timespec end{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &end, nullptr) == EINTR) {
+    }
 }
 
 }  // namespace platform

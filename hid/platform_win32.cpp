@@ -62,39 +62,6 @@ OpenFailure OpenFailureFromError(DWORD error) {
     }
 }
 
-// A read's time-out on the performance counter: the tick count moves in steps of up to 16 ms,
-// which would end a paced read early.
-class Deadline {
-  public:
-    explicit Deadline(std::uint32_t timeoutMs) : start_(Counter()), timeoutMs_(timeoutMs) {}
-
-    // Milliseconds left; 0 once the deadline has passed.
-    DWORD RemainingMs() const {
-        LARGE_INTEGER frequency;
-        QueryPerformanceFrequency(&frequency);
-        const std::int64_t elapsedMs = (Counter() - start_) * 1000 / frequency.QuadPart;
-        return elapsedMs >= timeoutMs_ ? 0 : static_cast<DWORD>(timeoutMs_ - elapsedMs);
-    }
-
-  private:
-    static std::int64_t Counter() {
-        LARGE_INTEGER now;
-        QueryPerformanceCounter(&now);
-        return now.QuadPart;
-    }
-
-    std::int64_t start_;
-    std::int64_t timeoutMs_;
-};
-
-// Returns once the deadline has passed: a failed read keeps the pace of a read that timed out,
-// so that a caller reading until it gets data does not spin on a dead device.
-void WaitOut(const Deadline& deadline) {
-    while (const DWORD remaining = deadline.RemainingMs()) {
-        Sleep(remaining);
-    }
-}
-
 // Waits for a cancelled operation to finish when its event cannot be waited on (the wait on it
 // has failed), by watching the OVERLAPPED itself: until the operation is over the system may
 // still write to the buffer and the OVERLAPPED, so there is no giving up. The wait is bounded by
@@ -272,17 +239,12 @@ NativeHandle CreateCompletionEvent() {
 
 IoOutcome ReadInputReport(NativeHandle channel, NativeHandle event, std::uint8_t* buffer,
                           std::uint32_t length, std::uint32_t timeoutMs) {
-    const Deadline deadline(timeoutMs);
     OVERLAPPED overlapped{};
     overlapped.hEvent = ToHandle(event);
     DWORD got = 0;
     const BOOL started = ReadFile(ToHandle(channel), buffer, length, &got, &overlapped);
-    const IoOutcome outcome =
-        FinishOverlapped(ToHandle(channel), ToHandle(event), &overlapped, started, timeoutMs, &got);
-    if (outcome == IoOutcome::Failed) {
-        WaitOut(deadline);
-    }
-    return outcome;
+    return FinishOverlapped(ToHandle(channel), ToHandle(event), &overlapped, started, timeoutMs,
+                            &got);
 }
 
 IoOutcome WriteOutputReport(NativeHandle channel, NativeHandle event, const std::uint8_t* report,
@@ -298,6 +260,26 @@ IoOutcome WriteOutputReport(NativeHandle channel, NativeHandle event, const std:
         return IoOutcome::Failed;
     }
     return outcome;
+}
+
+// The performance counter, not the tick count: that moves in steps of up to 16 ms, which would
+// end a paced read early.
+std::int64_t MonotonicNowNs() {
+    LARGE_INTEGER frequency;
+    LARGE_INTEGER now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&now);
+    // In two parts, so that the product cannot overflow however long the machine has run.
+    const std::int64_t seconds = now.QuadPart / frequency.QuadPart;
+    const std::int64_t rest = now.QuadPart % frequency.QuadPart;
+    return seconds * 1000000000 + rest * 1000000000 / frequency.QuadPart;
+}
+
+void SleepUntilNs(std::int64_t ns) {
+    // Sleep may end up to a timer tick early: look at the clock again until the time has come.
+    for (std::int64_t left; (left = ns - MonotonicNowNs()) > 0;) {
+        Sleep(static_cast<DWORD>((left + 999999) / 1000000));
+    }
 }
 
 }  // namespace platform

@@ -66,4 +66,12 @@ IoOutcome WriteOutputReport(NativeHandle channel, NativeHandle event, const std:
     return SimBus::Instance().WriteOutputReport(channel, event, report, length, timeoutMs);
 }
 
+std::int64_t MonotonicNowNs() {
+    return SimBus::Instance().clock().NowNs();
+}
+
+void SleepUntilNs(std::int64_t ns) {
+    SimBus::Instance().clock().SleepUntil(ns);
+}
+
 }  // namespace quen::hid::platform

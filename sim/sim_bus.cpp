@@ -5,6 +5,8 @@
 #include <cstring>
 #include <fstream>
 
+#include "hid/deadline.h"
+
 namespace quen::hid::sim {
 namespace {
 
@@ -296,16 +298,11 @@ IoOutcome SimBus::ReadInputReport(NativeHandle channel, NativeHandle event, std:
         Live(event, HandleKind::Event) == nullptr) {
         return IoOutcome::Failed;  // a handle the caller should never have passed: counted
     }
-    const std::int64_t endNs = clock_.NowNs() + std::int64_t{timeoutMs} * kNsPerMs;
+    const Deadline deadline(timeoutMs);
     for (;;) {
         SimInterface* device = Reachable(channel);
         if (device == nullptr) {
-            // The device has gone (or the bus was reset under a waiting read). The caller still
-            // waits its whole time-out, as on a real platform, so a loop that reads until it
-            // gets data keeps its pace instead of spinning.
-            lock.unlock();
-            clock_.SleepUntil(endNs);
-            return IoOutcome::Failed;
+            return IoOutcome::Failed;  // unplugged, or the bus was reset under a waiting read
         }
         if (!device->reports.empty()) {
             const QueuedReport& next = device->reports.front();
@@ -317,16 +314,16 @@ IoOutcome SimBus::ReadInputReport(NativeHandle channel, NativeHandle event, std:
                 device->reports.pop_front();
                 return IoOutcome::Completed;
             }
-            if (dueNs <= endNs) {
+            if (dueNs <= deadline.endNs()) {
                 WaitUntil(dueNs, lock);
                 continue;  // in real time, the bus may have changed while this read waited
             }
         }
-        if (clock_.NowNs() >= endNs) {
+        if (deadline.Expired()) {
             ++counters_.cancels;
             return IoOutcome::TimedOut;
         }
-        WaitUntil(endNs, lock);
+        WaitUntil(deadline.endNs(), lock);
     }
 }
 
@@ -344,17 +341,15 @@ IoOutcome SimBus::WriteOutputReport(NativeHandle channel, NativeHandle event,
     const InterfaceSpec& spec = device->spec;
     const bool completes =
         spec.writeBehaviour == WriteBehaviour::Complete && spec.writeLatencyMs <= timeoutMs;
-    const std::uint32_t waitMs = completes ? spec.writeLatencyMs : timeoutMs;
-    const std::int64_t startNs = clock_.NowNs();
+    const Deadline deadline(completes ? spec.writeLatencyMs : timeoutMs);
     WireRecord record{std::vector<std::uint8_t>(report, report + length),
-                      completes ? IoOutcome::Completed : IoOutcome::TimedOut,
-                      static_cast<std::uint64_t>(startNs / kNsPerMs)};
+                      completes ? IoOutcome::Completed : IoOutcome::TimedOut, NowMs()};
     if (!completes) {
         ++counters_.cancels;
     }
     // The write waits its whole time, whatever happens on the bus meanwhile.
     lock.unlock();
-    clock_.SleepUntil(startNs + std::int64_t{waitMs} * kNsPerMs);
+    deadline.SleepOut();
     lock.lock();
     // In real time the bus was unlocked while the write waited: a reset has taken its channel.
     if (handles_.count(channel) != 0) {

@@ -6,19 +6,13 @@
 #include <cerrno>
 #include <cstring>
 
-#include "hid/hidraw/monotonic_deadline.h"
+#include "hid/deadline.h"
 
 namespace quen::hid::hidraw {
 namespace {
 
 // The longest report the device object ever asks for, report ID byte included.
 constexpr std::uint32_t kMostReportBytes = 256;
-
-// A failed read keeps the caller's pace: it returns when its time-out would have ended.
-IoOutcome FailedAfter(const MonotonicDeadline& deadline) {
-    deadline.SleepOut();
-    return IoOutcome::Failed;
-}
 
 }  // namespace
 
@@ -31,7 +25,7 @@ IoOutcome HidrawChannel::Read(std::uint8_t* buffer, std::uint32_t length, std::u
     if (length == 0 || length > kMostReportBytes) {
         return IoOutcome::Failed;
     }
-    const MonotonicDeadline deadline(timeoutMs);
+    const Deadline deadline(timeoutMs);
     // hidraw leaves the report ID out for devices without numbered reports, where Windows
     // delivers a 0 in byte 0: read one byte further in and put the 0 there ourselves.
     // Only the bytes a report fills are copied out, so the staging buffer needs no clearing.
@@ -41,12 +35,12 @@ IoOutcome HidrawChannel::Read(std::uint8_t* buffer, std::uint32_t length, std::u
     const std::uint32_t room = reports_.numbered ? length : length - 1;
     for (;;) {
         pollfd ready{fd_, POLLIN, 0};
-        const int polled = ::poll(&ready, 1, deadline.RemainingMs());
+        const int polled = ::poll(&ready, 1, static_cast<int>(deadline.RemainingMs()));
         if (polled < 0) {
             if (errno == EINTR) {
                 continue;  // the deadline stays where it was
             }
-            return FailedAfter(deadline);
+            return IoOutcome::Failed;
         }
         if (polled == 0) {
             if (deadline.Expired()) {
@@ -56,7 +50,7 @@ IoOutcome HidrawChannel::Read(std::uint8_t* buffer, std::uint32_t length, std::u
         }
         if ((ready.revents & POLLIN) == 0) {
             // POLLHUP or POLLERR without data: the device was unplugged.
-            return FailedAfter(deadline);
+            return IoOutcome::Failed;
         }
         // A report longer than `room` is cut by the kernel, as a shorter Windows buffer would be.
         const ssize_t got = ::read(fd_, into, room);
@@ -65,7 +59,7 @@ IoOutcome HidrawChannel::Read(std::uint8_t* buffer, std::uint32_t length, std::u
         }
         if (got <= 0) {
             // EIO or ENODEV once the device has gone; a zero-length read means the same.
-            return FailedAfter(deadline);
+            return IoOutcome::Failed;
         }
         // The node delivers the reports of every collection of the device; a report of another
         // collection belongs to another Windows handle and does not complete this read.

@@ -3,12 +3,14 @@
 // The test holds the kernel's end. Time-outs here are the real poll's, so they run on the clock.
 #include <gtest/gtest.h>
 
-#include <csignal>
+#include <fcntl.h>
 #include <pthread.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <thread>
 #include <vector>
 
@@ -119,6 +121,11 @@ TEST_F(HidrawNode, SilenceTimesOutOnTimeAndLosesNothing) {
     EXPECT_GE(elapsed, 200);
     EXPECT_LT(elapsed, 1500);
     EXPECT_EQ(buffer_[0], 0xEE);
+    // The scale's 50 ms reads: the caller's time-out, not the scanner's 500 ms.
+    const auto shortStart = Clock::now();
+    EXPECT_EQ(Read(65, 50), IoOutcome::TimedOut);
+    EXPECT_GE(MsSince(shortStart), 50);
+    EXPECT_LT(MsSince(shortStart), 450);
 
     std::thread device([this] {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -150,19 +157,34 @@ TEST_F(HidrawNode, ASignalDoesNotShortenTheWait) {
     sigaction(SIGUSR1, &previous, nullptr);
 }
 
-TEST_F(HidrawNode, HangupIsFailedAfterTheTimeOutNeverAPhantomReport) {
+TEST_F(HidrawNode, HangupIsFailedNeverAPhantomReport) {
     Open(ChannelReports{});
     Deliver({0x01});
     Hangup();
     // What was queued before the unplug is still delivered, then the node reports the loss.
+    // Keeping a polling caller's pace is the device object's part: the channel says so at once.
     ASSERT_EQ(Read(65, 500), IoOutcome::Completed);
     EXPECT_EQ(buffer_[1], 0x01);
     for (int i = 0; i < 2; ++i) {
-        const auto start = Clock::now();
         EXPECT_EQ(Read(65, 150), IoOutcome::Failed);
-        EXPECT_GE(MsSince(start), 150) << "a dead device must not make a polling caller spin";
         EXPECT_EQ(buffer_[0], 0xEE);
     }
+    // A hang-up without data to read (POLLHUP alone), as a pipe whose writer has gone shows it.
+    int pipeEnds[2];
+    ASSERT_EQ(pipe2(pipeEnds, O_CLOEXEC), 0);
+    close(pipeEnds[1]);
+    channel_ = std::make_unique<HidrawChannel>(pipeEnds[0], ChannelReports{});
+    EXPECT_EQ(Read(65, 150), IoOutcome::Failed);
+}
+
+TEST_F(HidrawNode, ClosingTheChannelClosesItsDescriptor) {
+    int ends[2];
+    ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+    close(ends[1]);
+    channel_ = std::make_unique<HidrawChannel>(ends[0], ChannelReports{});
+    channel_.reset();
+    EXPECT_EQ(fcntl(ends[0], F_GETFD), -1);
+    EXPECT_EQ(errno, EBADF);
 }
 
 TEST_F(HidrawNode, WritePassesTheBufferAsItIsReportIdFirst) {

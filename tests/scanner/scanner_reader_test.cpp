@@ -189,6 +189,16 @@ TEST_F(ScannerRead, UnpluggedScannerGivesNothingAfterTheFull500MsEveryTime) {
     EXPECT_EQ(bus().counters().cancels, 0);  // failed reads, not time-outs
 }
 
+TEST_F(ScannerRead, CollectionWithoutInputReportsGivesNothingAfterTheFull500Ms) {
+    bus().Update(kPath, [](InterfaceSpec& s) { s.inputReportLength = 0; });
+    ASSERT_EQ(device.FindDevice(hid::kMakerVendorId, hid::kMakerUsagePage, hid::kScannerUsage), 1);
+    ASSERT_EQ(device.OpenDevice(), 1);
+    Queue(0, ScannerReport(3, 0));
+    std::vector<std::uint8_t> got;
+    EXPECT_EQ(Read(got), 0);
+    EXPECT_EQ(bus().NowMs(), 500u);
+}
+
 TEST_F(ScannerRead, ModeSurvivesCloseAndReopen) {
     EXPECT_TRUE(device.SetMode(true));
     device.CloseDevice();

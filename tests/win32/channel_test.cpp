@@ -210,24 +210,20 @@ TEST_F(ReadChannel, NoReportIsLostWhenReportsArriveJustAsReadsTimeOut) {
     EXPECT_GT(timedOut, 0) << "the reads never timed out: the race was not exercised";
 }
 
-TEST_F(ReadChannel, BrokenChannelFailsOnlyOnceTheTimeOutHasPassed) {
+TEST_F(ReadChannel, BrokenChannelFailsAndNeverGivesAPhantomReport) {
     // The event is still signalled from its creation: a read judged by the event alone would
-    // return a phantom report here. A failed read keeps the pace of a timed-out one, or a caller
-    // reading until it gets data would spin on a dead device.
+    // return a phantom report here. (Keeping a polling caller's pace on a dead device is the
+    // device object's part: the platform says Failed as soon as it knows.)
     Start(ChannelKind::Read);
     CloseDevice();
     std::vector<std::uint8_t> buffer(256, kUntouched);
     for (int round = 0; round < 2; ++round) {  // the second after the event went through one
-        const auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(Read(buffer.data(), 300), IoOutcome::Failed);
-        const auto elapsed = MillisecondsSince(start);
-        EXPECT_GE(elapsed, 290);
-        EXPECT_LT(elapsed, 3000);
     }
     EXPECT_EQ(buffer, std::vector<std::uint8_t>(256, kUntouched));
 }
 
-TEST_F(ReadChannel, DeviceGoneDuringTheReadFailsOnlyOnceTheTimeOutHasPassed) {
+TEST_F(ReadChannel, DeviceGoneDuringTheReadFailsAndLeavesTheBufferAlone) {
     Start(ChannelKind::Read);
     std::thread unplug([&] {
         Sleep(100);
@@ -238,7 +234,6 @@ TEST_F(ReadChannel, DeviceGoneDuringTheReadFailsOnlyOnceTheTimeOutHasPassed) {
     EXPECT_EQ(Read(buffer.data(), 600), IoOutcome::Failed);
     const auto elapsed = MillisecondsSince(start);
     unplug.join();
-    EXPECT_GE(elapsed, 590);
     EXPECT_LT(elapsed, 5000);
     EXPECT_EQ(buffer, std::vector<std::uint8_t>(256, kUntouched));
 }
@@ -252,11 +247,9 @@ TEST_F(ReadChannel, ReadWhoseWaitFailsIsOverWhenItReturns) {
                                 GetCurrentProcess(), &unwaitable, EVENT_MODIFY_STATE, FALSE, 0));
     ASSERT_EQ(WaitForSingleObject(unwaitable, 0), WAIT_FAILED);
     std::vector<std::uint8_t> buffer(256, kUntouched);
-    const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(platform::ReadInputReport(channel_, reinterpret_cast<NativeHandle>(unwaitable),
                                         buffer.data(), kReportLength, 300),
               IoOutcome::Failed);
-    EXPECT_GE(MillisecondsSince(start), 290);
     CloseHandle(unwaitable);
 
     // The read was over: a report sent now neither lands in its buffer nor is lost.
