@@ -133,7 +133,7 @@ void BM_HidrawReadPerCall(benchmark::State& state) {
     }
     ChannelReports reports;
     reports.numbered = numbered;
-    reports.inputReportIds[kReportId / 8] = 1u << (kReportId % 8);
+    reports.inputReportIds.Add(kReportId);
     const int fd = node.node();
     HidrawChannel channel(fd, reports);
     // On the wire: the report ID only when reports are numbered.

@@ -101,7 +101,7 @@ bool Describe(const char* path, InterfaceDescription* out) {
     out->caps.inputReportByteLength = tlc.inputReportByteLength;
     out->caps.outputReportByteLength = tlc.outputReportByteLength;
     out->reports.numbered = summary.numbered;
-    std::memcpy(out->reports.inputReportIds, tlc.inputReportIds, sizeof tlc.inputReportIds);
+    out->reports.inputReportIds = tlc.inputReportIds;
     return true;
 }
 

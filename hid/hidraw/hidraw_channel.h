@@ -5,18 +5,17 @@
 
 #include <cstdint>
 
+#include "hid/hidraw/report_id_set.h"
 #include "hid/platform.h"
 
 namespace quen::hid::hidraw {
 
 // What a channel must know of its collection's reports.
 struct ChannelReports {
-    bool numbered = false;                 // the device numbers its reports (byte 0 on the wire)
-    std::uint8_t inputReportIds[32] = {};  // bit n: input report ID n belongs to this collection
+    bool numbered = false;       // the device numbers its reports (byte 0 on the wire)
+    ReportIdSet inputReportIds;  // this collection's input reports
 
-    bool Accepts(std::uint8_t reportId) const {
-        return !numbered || (inputReportIds[reportId / 8] & (1u << (reportId % 8))) != 0;
-    }
+    bool Accepts(std::uint8_t reportId) const { return !numbered || inputReportIds.Has(reportId); }
 };
 
 // Owns the file descriptor (opened non-blocking: only poll waits) and closes it when destroyed.

@@ -27,7 +27,9 @@ enum GlobalTag : std::uint8_t {
 
 constexpr std::uint8_t kUsageTag = 0x0;  // the one local item that matters here
 
-constexpr std::uint8_t kLongItemPrefix = 0xFE;
+// The kernel reads every prefix with tag 0xF as a long item (fetch_item, HID_ITEM_TAG_LONG),
+// not only the 0xFE the HID specification defines.
+constexpr std::uint8_t kLongItemTag = 0xF;
 
 // Report types, as indexes of the per-type tables.
 enum ReportType : std::size_t { kInputReport = 0, kOutputReport = 1, kFeatureReport = 2 };
@@ -59,8 +61,8 @@ class ItemReader {
     // Reads the next item; false when its data would run past the end.
     bool Next(Item* item) {
         const std::uint8_t prefix = data_[at_];
-        if (prefix == kLongItemPrefix) {
-            // 0xFE, bDataSize, bLongItemTag, then bDataSize bytes.
+        if (prefix >> 4 == kLongItemTag) {
+            // The prefix, bDataSize, bLongItemTag, then bDataSize bytes.
             if (size_ - at_ < 3 || size_ - at_ - 3 < data_[at_ + 1]) {
                 return false;
             }
@@ -126,7 +128,7 @@ class Parser {
             switch (item.type) {
                 case kMain:
                     ok = Main(item);
-                    usageSeen_ = false;  // local items last until the next main item
+                    ForgetLocals();  // local items last until the next main item
                     break;
                 case kGlobal:
                     ok = Global(item);
@@ -174,11 +176,15 @@ class Parser {
         if (out_->collectionCount == kMaxTopLevelCollections) {
             return false;
         }
-        TopLevelCollection& collection = out_->collections[out_->collectionCount];
-        if (usageSeen_) {
-            collection.usagePage = usagePage_;
-            collection.usage = usage_;
+        if (!usageSeen_) {
+            return true;
         }
+        if (laterPagesOverflow_) {
+            return false;  // more usage pages than kept: cannot tell the kernel's page
+        }
+        TopLevelCollection& collection = out_->collections[out_->collectionCount];
+        collection.usagePage = FirstUsagePage();
+        collection.usage = usage_;
         return true;
     }
 
@@ -197,10 +203,13 @@ class Parser {
             return false;  // data that belongs to no collection
         }
         const std::uint64_t bits = std::uint64_t{global_.reportSize} * global_.reportCount;
-        if (bits == 0) {
-            return true;  // declares no field: no report comes of it
-        }
         const std::uint8_t id = global_.reportId;
+        // An item of no bits declares no field, but the kernel still registers its report ID
+        // (hid_add_field) and delivers that report: it belongs to this collection. Without an
+        // ID it declares nothing.
+        if (bits == 0 && id == 0) {
+            return true;
+        }
         if (id == 0) {
             unnumberedData_ = true;
         }
@@ -222,7 +231,7 @@ class Parser {
                                                       &collection.featureReportByteLength};
         *lengths[type] = std::max(*lengths[type], ByteLength(total));
         if (type == kInputReport && id != 0) {
-            collection.inputReportIds[id / 8] |= static_cast<std::uint8_t>(1u << (id % 8));
+            collection.inputReportIds.Add(id);
         }
         return true;
     }
@@ -264,16 +273,45 @@ class Parser {
     }
 
     // Only the first usage before a collection matters: it names the collection. A usage with
-    // four data bytes carries its page in the upper half; a shorter one is on the usage page in
-    // force when it is read.
+    // four data bytes carries its page in the upper half. A shorter one takes the page in force
+    // when it is read, and then, as the kernel does (hid_concatenate_last_usage_page, since 5.3),
+    // the page in force at the main item, unless a later short usage was read on that page. So
+    // the pages of the later short usages are kept too.
     void Local(const Item& item) {
-        if (usageSeen_ || item.tag != kUsageTag) {
+        if (item.tag != kUsageTag) {
             return;
         }
-        usageSeen_ = true;
-        usagePage_ =
-            item.dataSize == 4 ? static_cast<std::uint16_t>(item.value >> 16) : global_.usagePage;
-        usage_ = static_cast<std::uint16_t>(item.value);
+        const bool extended = item.dataSize == 4;
+        if (!usageSeen_) {
+            usageSeen_ = true;
+            usageExtended_ = extended;
+            usagePage_ =
+                extended ? static_cast<std::uint16_t>(item.value >> 16) : global_.usagePage;
+            usage_ = static_cast<std::uint16_t>(item.value);
+        } else if (!extended && !LaterUsageOnPage(global_.usagePage)) {
+            if (laterPageCount_ == kLaterPagesKept) {
+                laterPagesOverflow_ = true;
+            } else {
+                laterPages_[laterPageCount_++] = global_.usagePage;
+            }
+        }
+    }
+
+    bool LaterUsageOnPage(std::uint16_t page) const {
+        return std::find(laterPages_, laterPages_ + laterPageCount_, page) !=
+               laterPages_ + laterPageCount_;
+    }
+
+    // The page of the first usage as the kernel has it at the main item being read.
+    std::uint16_t FirstUsagePage() const {
+        const std::uint16_t page = global_.usagePage;
+        return usageExtended_ || LaterUsageOnPage(page) ? usagePage_ : page;
+    }
+
+    void ForgetLocals() {
+        usageSeen_ = false;
+        laterPageCount_ = 0;
+        laterPagesOverflow_ = false;
     }
 
     ReportDescriptorSummary* out_;
@@ -282,8 +320,15 @@ class Parser {
     std::size_t stackSize_ = 0;
     std::size_t depth_ = 0;  // collections open
     bool usageSeen_ = false;
-    std::uint16_t usagePage_ = 0;
+    bool usageExtended_ = false;
+    std::uint16_t usagePage_ = 0;  // the first usage's, when it was read
     std::uint16_t usage_ = 0;
+    // The pages the later short usages were read on, distinct; more than any real descriptor
+    // uses before one main item.
+    static constexpr std::size_t kLaterPagesKept = 8;
+    std::uint16_t laterPages_[kLaterPagesKept] = {};
+    std::size_t laterPageCount_ = 0;
+    bool laterPagesOverflow_ = false;
     bool unnumberedData_ = false;
     // Which top-level collection (1-based) holds each report ID's data; 0: none yet.
     std::uint8_t reportOwner_[kReportIds] = {};
@@ -292,10 +337,6 @@ class Parser {
 };
 
 }  // namespace
-
-bool TopLevelCollection::HasInputReportId(std::uint8_t id) const {
-    return (inputReportIds[id / 8] & (1u << (id % 8))) != 0;
-}
 
 bool ParseReportDescriptor(const std::uint8_t* data, std::size_t size,
                            ReportDescriptorSummary* out) {

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "hid/hidraw/report_id_set.h"
+
 namespace quen::hid::hidraw {
 
 inline constexpr std::size_t kMaxTopLevelCollections = 16;
@@ -19,9 +21,9 @@ struct TopLevelCollection {
     std::uint16_t inputReportByteLength = 0;
     std::uint16_t outputReportByteLength = 0;
     std::uint16_t featureReportByteLength = 0;
-    // Bit n set: the collection has an input report with ID n (numbered devices only).
-    std::uint8_t inputReportIds[32] = {};
-    bool HasInputReportId(std::uint8_t id) const;
+    // The IDs of the collection's input reports (numbered devices only).
+    ReportIdSet inputReportIds;
+    bool HasInputReportId(std::uint8_t id) const { return inputReportIds.Has(id); }
 };
 
 struct ReportDescriptorSummary {
@@ -39,6 +41,12 @@ struct ReportDescriptorSummary {
 // above 255; a report ID whose reports lie in two top-level collections (Windows ties each ID to
 // one collection; without report IDs, that means several collections that carry data); data
 // both with and without a report ID; more than kMaxTopLevelCollections top-level collections.
+//
+// Where the kernel reads a descriptor otherwise than the HID specification's letter, this parser
+// reads it as the kernel does, since the kernel decides what a node delivers: every prefix with
+// tag 0xF is a long item (skipped); a usage without its page in its data takes the page in force
+// at the main item (hid_concatenate_last_usage_page); a data item of 0 bits still declares its
+// report ID.
 bool ParseReportDescriptor(const std::uint8_t* data, std::size_t size,
                            ReportDescriptorSummary* out);
 

@@ -33,7 +33,7 @@ ChannelReports Numbered(std::initializer_list<std::uint8_t> ids) {
     ChannelReports reports;
     reports.numbered = true;
     for (std::uint8_t id : ids) {
-        reports.inputReportIds[id / 8] |= static_cast<std::uint8_t>(1u << (id % 8));
+        reports.inputReportIds.Add(id);
     }
     return reports;
 }

@@ -120,6 +120,27 @@ TEST(ReportDescriptor, UsagePagesLongItemsAndPushPop) {
     EXPECT_TRUE(summary.collections[0].HasInputReportId(2));
 }
 
+// Where the kernel's reading and the HID specification's letter differ, the kernel's: it decides
+// which reports a node delivers.
+TEST(ReportDescriptor, ReadsTheDescriptorAsTheKernelDoes) {
+    ReportDescriptorSummary summary;
+    // A usage given before its page takes the page in force at the main item...
+    ASSERT_TRUE(Parse({0x0A, 0x00, 0x4A, 0x06, 0x45, 0xFF, 0xA1, 0x01, 0xC0}, &summary));
+    ExpectCollection(summary.collections[0], 0xFF45, 0x4A00, 0, 0);
+    // ... unless a later usage was read on that page: then it keeps its own.
+    ASSERT_TRUE(Parse({0x09, 0x06, 0x05, 0x01, 0x09, 0x02, 0xA1, 0x01, 0xC0}, &summary));
+    ExpectCollection(summary.collections[0], 0x0000, 0x0006, 0, 0);
+
+    // Every prefix 0xF0-0xFF starts a long item: here one hiding an Input item's bytes.
+    ASSERT_TRUE(Parse(InCollection({0x75, 0x08, 0x95, 0x01, 0xF0, 0x01, 0x00, 0x81, 0x81, 0x02}),
+                      &summary));
+    ExpectCollection(summary.collections[0], 0xFF45, 0x4A00, 2, 0);
+
+    // An item of no bits still declares its report ID: that report is delivered.
+    ASSERT_TRUE(Parse(InCollection({0x85, 0x03, 0x81, 0x02}), &summary));
+    EXPECT_TRUE(summary.collections[0].HasInputReportId(3));
+}
+
 // A cut before the first collection leaves items that describe nothing yet (valid, empty); a cut
 // inside a collection leaves it open. Only a cut between collections keeps the complete ones.
 TEST(ReportDescriptor, TruncatedDescriptorsNeverYieldAPartOfACollection) {
