@@ -1,4 +1,5 @@
-// Between Java char arrays and report bytes, for both HID bridges. A Java char becomes a report
+// Between Java values and the device object's, for both HID bridges: booleans, and char arrays
+// and report bytes. A Java char becomes a report
 // byte by keeping its low 8 bits (HIDDevice::WriteReportFromChars); a report byte becomes a Java
 // char by sign extension (0x80 to 0xFF give U+FF80 to U+FFFF), which is what Java callers have
 // always received.
@@ -13,6 +14,10 @@
 static_assert(sizeof(jchar) == sizeof(std::uint16_t), "a Java char is a 16-bit unit");
 
 namespace quen::hid {
+
+inline jboolean AsJboolean(bool value) {
+    return value ? JNI_TRUE : JNI_FALSE;
+}
 
 // Most bytes a read hands back to Java in one array.
 inline constexpr std::int32_t kReadChars = 1024;

@@ -3,8 +3,6 @@
 // "the scanner" is exactly what the scanner bridge opens.
 #pragma once
 
-#include <jni.h>
-
 #include <cstddef>
 #include <cstdint>
 
@@ -33,9 +31,5 @@ bool MakerDeviceExists(const HIDDevice& device, UsageChoice choice);
 // FindMakerDevice, then open the channels. True when a device was found, even if its channels
 // then failed to open (reads and writes fail quietly after that).
 bool OpenMakerDevice(HIDDevice& device, UsageChoice choice);
-
-inline jboolean AsJboolean(bool value) {
-    return value ? JNI_TRUE : JNI_FALSE;
-}
 
 }  // namespace quen::hid

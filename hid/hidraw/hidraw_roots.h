@@ -9,8 +9,6 @@ struct HidrawRoots {
     const char* dev;       // where the nodes are: "/dev"
 };
 
-const HidrawRoots& Roots();
-
 // For tests only: both strings must outlive every later platform call.
 void UseRoots(const char* sysClass, const char* dev);
 
