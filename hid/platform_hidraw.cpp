@@ -6,26 +6,34 @@
 // carries all collections of its device, so the interface path names the node and the collection
 // ("/dev/hidraw3#2": node hidraw3, its second top-level collection), and a channel opened on it
 // passes on only that collection's input reports (hid/hidraw/hidraw_channel.h).
+//
+// A node number names no device for long: an unplug frees hidrawN, and the next device plugged
+// in may take it. So the path also states the device it was listed for (vendor, product and a
+// digest of its report descriptor: "/dev/hidraw3#2@2e5a:0101:6c0e3a1f"), and a query or a channel
+// on a node that now holds another device fails as NotFound. A Windows path names its device
+// the same way.
 #include "hid/platform.h"
 
 #include <fcntl.h>
+#include <linux/hidraw.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
-
-#include <ctime>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <new>
-#include <string>
+#include <string_view>
 #include <vector>
 
 #include "hid/hidraw/hidraw_channel.h"
 #include "hid/hidraw/hidraw_roots.h"
 #include "hid/hidraw/report_descriptor.h"
 #include "hid/hidraw/sysfs_nodes.h"
+#include "hid/hidraw/unique_fd.h"
 
 namespace quen::hid {
 
@@ -34,75 +42,132 @@ namespace {
 using hidraw::ReportDescriptorSummary;
 using hidraw::TopLevelCollection;
 
-struct InterfaceEntry {
-    unsigned node;
-    unsigned collection;  // from 1, in descriptor order
-};
-
 hidraw::HidrawRoots roots{"/sys/class/hidraw", "/dev"};
 
 thread_local OpenFailure lastOpenFailure = OpenFailure::None;
 
-// One interface as sysfs describes it now.
-struct InterfaceDescription {
-    unsigned node = 0;
-    InterfaceAttributes attributes;
-    InterfaceCaps caps;
-    hidraw::ChannelReports reports;
+// The device a node held when it was listed.
+struct DeviceIdentity {
+    std::uint16_t vendorId = 0;
+    std::uint16_t productId = 0;
+    std::uint32_t descriptorDigest = 0;
+
+    bool operator==(const DeviceIdentity& other) const {
+        return vendorId == other.vendorId && productId == other.productId &&
+               descriptorDigest == other.descriptorDigest;
+    }
 };
 
-// Reads a node's IDs and descriptor. The descriptor buffer is 4 KiB, so it lives on the heap
-// (enumeration and opening may allocate; report I/O never does).
-bool ReadNode(unsigned node, ReportDescriptorSummary* summary, hidraw::HidrawNode* scratch) {
+// What an interface path states.
+struct InterfaceAddress {
+    unsigned node = 0;
+    unsigned collection = 0;  // from 1, in descriptor order
+    DeviceIdentity identity;
+};
+
+// FNV-1a: tells descriptors apart; nothing here guards against a forged one.
+std::uint32_t DescriptorDigest(const std::uint8_t* descriptor, std::size_t size) {
+    std::uint32_t digest = 2166136261u;
+    for (std::size_t i = 0; i < size; ++i) {
+        digest = (digest ^ descriptor[i]) * 16777619u;
+    }
+    return digest;
+}
+
+DeviceIdentity IdentityOf(const hidraw::HidrawNode& node) {
+    return DeviceIdentity{node.vendorId, node.productId,
+                          DescriptorDigest(node.descriptor, node.descriptorSize)};
+}
+
+// Reads a node's IDs and descriptor from sysfs and parses the descriptor. The descriptor buffer
+// is 4 KiB, so it lives on the heap (enumeration and opening may allocate; report I/O never does).
+bool ReadAndParseNode(unsigned node, ReportDescriptorSummary* summary,
+                      hidraw::HidrawNode* scratch) {
     return hidraw::ReadHidrawNode(roots.sysClass, node, scratch) &&
            hidraw::ParseReportDescriptor(scratch->descriptor, scratch->descriptorSize, summary);
 }
 
-// "<dev>/hidrawN#C" -> N and C. False for anything else.
-bool ParsePath(const char* path, unsigned* node, unsigned* collection) {
-    const char* hash = std::strrchr(path, '#');
+// "<dev>/hidrawN#C@vvvv:pppp:dddddddd", as InterfacePath writes it. False for anything else.
+bool ParsePath(const char* path, InterfaceAddress* out) {
     const char* slash = std::strrchr(path, '/');
-    if (hash == nullptr || slash == nullptr || slash > hash ||
-        std::strncmp(slash + 1, "hidraw", 6) != 0) {
+    const char* hash = slash == nullptr ? nullptr : std::strchr(slash, '#');
+    const char* at = hash == nullptr ? nullptr : std::strchr(hash, '@');
+    if (at == nullptr ||
+        !hidraw::ParseHidrawName(
+            std::string_view(slash + 1, static_cast<std::size_t>(hash - slash - 1)), &out->node)) {
         return false;
     }
     char* end = nullptr;
-    const unsigned long n = std::strtoul(slash + 7, &end, 10);
-    if (end != hash || end == slash + 7) {
+    const unsigned long collection = std::strtoul(hash + 1, &end, 10);
+    if (end != at || end == hash + 1 || collection == 0 ||
+        collection > hidraw::kMaxTopLevelCollections) {
         return false;
     }
-    const unsigned long c = std::strtoul(hash + 1, &end, 10);
-    if (*end != '\0' || c == 0 || c > hidraw::kMaxTopLevelCollections || n > 0xFFFFFFul) {
+    unsigned vendor = 0;
+    unsigned product = 0;
+    unsigned digest = 0;
+    int used = 0;
+    if (std::sscanf(at + 1, "%4x:%4x:%8x%n", &vendor, &product, &digest, &used) != 3 ||
+        at[1 + used] != '\0') {
         return false;
     }
-    *node = static_cast<unsigned>(n);
-    *collection = static_cast<unsigned>(c);
+    out->collection = static_cast<unsigned>(collection);
+    out->identity = DeviceIdentity{static_cast<std::uint16_t>(vendor),
+                                   static_cast<std::uint16_t>(product), digest};
     return true;
 }
 
-bool Describe(const char* path, InterfaceDescription* out) {
-    unsigned node = 0;
-    unsigned collection = 0;
-    if (!ParsePath(path, &node, &collection)) {
+// The interface a path names, as sysfs describes it now: false when the node holds another
+// device than the path was listed for, or no longer that collection.
+bool Describe(const char* path, InterfaceAttributes* attributes, InterfaceCaps* caps) {
+    InterfaceAddress address;
+    if (!ParsePath(path, &address)) {
         return false;
     }
     std::unique_ptr<hidraw::HidrawNode> scratch(new (std::nothrow) hidraw::HidrawNode);
     ReportDescriptorSummary summary;
-    if (!scratch || !ReadNode(node, &summary, scratch.get()) ||
-        collection > summary.collectionCount) {
+    if (!scratch || !ReadAndParseNode(address.node, &summary, scratch.get()) ||
+        !(IdentityOf(*scratch) == address.identity) ||
+        address.collection > summary.collectionCount) {
         return false;
     }
-    const TopLevelCollection& tlc = summary.collections[collection - 1];
-    out->node = node;
-    out->attributes.vendorId = scratch->vendorId;
-    out->attributes.productId = scratch->productId;
-    out->caps.usage = tlc.usage;
-    out->caps.usagePage = tlc.usagePage;
-    out->caps.inputReportByteLength = tlc.inputReportByteLength;
-    out->caps.outputReportByteLength = tlc.outputReportByteLength;
-    out->reports.numbered = summary.numbered;
-    out->reports.inputReportIds = tlc.inputReportIds;
+    const TopLevelCollection& tlc = summary.collections[address.collection - 1];
+    attributes->vendorId = scratch->vendorId;
+    attributes->productId = scratch->productId;
+    caps->usage = tlc.usage;
+    caps->usagePage = tlc.usagePage;
+    caps->inputReportByteLength = tlc.inputReportByteLength;
+    caps->outputReportByteLength = tlc.outputReportByteLength;
     return true;
+}
+
+// Asks the open node itself which device it is (HIDIOCGRAWINFO, HIDIOCGRDESC): true when it is
+// the one the path was listed for; then `reports` describes the path's collection as the node's
+// own descriptor states it.
+bool NodeHoldsTheListedDevice(int fd, const InterfaceAddress& address,
+                              hidraw::ChannelReports* reports) {
+    hidraw_devinfo info{};
+    int size = 0;
+    std::unique_ptr<hidraw_report_descriptor> descriptor(new (std::nothrow)
+                                                             hidraw_report_descriptor{});
+    if (!descriptor || ::ioctl(fd, HIDIOCGRAWINFO, &info) != 0 ||
+        ::ioctl(fd, HIDIOCGRDESCSIZE, &size) != 0 || size < 0 ||
+        static_cast<std::size_t>(size) > sizeof descriptor->value) {
+        return false;
+    }
+    descriptor->size = static_cast<std::uint32_t>(size);
+    ReportDescriptorSummary summary;
+    if (::ioctl(fd, HIDIOCGRDESC, descriptor.get()) != 0 ||
+        !hidraw::ParseReportDescriptor(descriptor->value, descriptor->size, &summary) ||
+        address.collection > summary.collectionCount) {
+        return false;
+    }
+    const DeviceIdentity opened{static_cast<std::uint16_t>(info.vendor),
+                                static_cast<std::uint16_t>(info.product),
+                                DescriptorDigest(descriptor->value, descriptor->size)};
+    reports->numbered = summary.numbered;
+    reports->inputReportIds = summary.collections[address.collection - 1].inputReportIds;
+    return opened == address.identity;
 }
 
 OpenFailure FailureFromErrno(int error) {
@@ -133,14 +198,10 @@ hidraw::HidrawChannel* AsChannel(NativeHandle handle) {
 }  // namespace
 
 struct InterfaceList {
-    std::vector<InterfaceEntry> entries;
+    std::vector<InterfaceAddress> entries;
 };
 
 namespace hidraw {
-
-const HidrawRoots& Roots() {
-    return roots;
-}
 
 void UseRoots(const char* sysClass, const char* dev) {
     roots = HidrawRoots{sysClass, dev};
@@ -160,11 +221,11 @@ InterfaceList* OpenInterfaceList() {
     for (const unsigned node : hidraw::ListHidrawNodeNumbers(roots.sysClass)) {
         ReportDescriptorSummary summary;
         // A node whose descriptor cannot be read or parsed offers no interface at all.
-        if (!ReadNode(node, &summary, scratch.get())) {
+        if (!ReadAndParseNode(node, &summary, scratch.get())) {
             continue;
         }
         for (unsigned c = 1; c <= summary.collectionCount; ++c) {
-            list->entries.push_back(InterfaceEntry{node, c});
+            list->entries.push_back(InterfaceAddress{node, c, IdentityOf(*scratch)});
         }
     }
     return list.release();
@@ -175,9 +236,10 @@ PathStatus InterfacePath(InterfaceList* list, std::uint32_t index, char* path,
     if (index >= list->entries.size()) {
         return PathStatus::End;
     }
-    const InterfaceEntry& entry = list->entries[index];
-    const int length =
-        std::snprintf(path, capacity, "%s/hidraw%u#%u", roots.dev, entry.node, entry.collection);
+    const InterfaceAddress& entry = list->entries[index];
+    const int length = std::snprintf(path, capacity, "%s/hidraw%u#%u@%04x:%04x:%08x", roots.dev,
+                                     entry.node, entry.collection, entry.identity.vendorId,
+                                     entry.identity.productId, entry.identity.descriptorDigest);
     if (length < 0 || static_cast<std::size_t>(length) >= capacity) {
         return PathStatus::Unusable;
     }
@@ -191,11 +253,11 @@ void CloseInterfaceList(InterfaceList* list) {
 NativeHandle OpenQueryHandle(const char* path) {
     // Everything a query needs is in sysfs: no need to open the node, so interfaces this user
     // may not open can still be listed and examined.
-    InterfaceDescription description;
-    if (!Describe(path, &description)) {
+    QueryRecord described;
+    if (!Describe(path, &described.attributes, &described.caps)) {
         return kInvalidHandle;
     }
-    QueryRecord* record = new (std::nothrow) QueryRecord{description.attributes, description.caps};
+    QueryRecord* record = new (std::nothrow) QueryRecord(described);
     return record == nullptr ? kInvalidHandle : reinterpret_cast<NativeHandle>(record);
 }
 
@@ -214,27 +276,35 @@ void CloseQueryHandle(NativeHandle queryHandle) {
 }
 
 NativeHandle OpenChannel(const char* path, ChannelKind) {
-    InterfaceDescription description;
-    if (!Describe(path, &description)) {
+    InterfaceAddress address;
+    if (!ParsePath(path, &address)) {
         lastOpenFailure = OpenFailure::NotFound;
         return kInvalidHandle;
     }
     char node[1100];
-    std::snprintf(node, sizeof node, "%.*s", static_cast<int>(std::strrchr(path, '#') - path),
-                  path);
+    const int length = std::snprintf(node, sizeof node, "%s/hidraw%u", roots.dev, address.node);
+    if (length < 0 || static_cast<std::size_t>(length) >= sizeof node) {
+        lastOpenFailure = OpenFailure::NotFound;
+        return kInvalidHandle;
+    }
     // Read and write channels alike are opened read-write (what the udev rule grants), and
     // non-blocking, so that only poll ever waits for input.
-    const int fd = ::open(node, O_RDWR | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
+    hidraw::UniqueFd fd(::open(node, O_RDWR | O_CLOEXEC | O_NONBLOCK));
+    if (fd.get() < 0) {
         lastOpenFailure = FailureFromErrno(errno);
         return kInvalidHandle;
     }
-    auto* channel = new (std::nothrow) hidraw::HidrawChannel(fd, description.reports);
+    hidraw::ChannelReports reports;
+    if (!NodeHoldsTheListedDevice(fd.get(), address, &reports)) {
+        lastOpenFailure = OpenFailure::NotFound;  // that device has gone; another took its node
+        return kInvalidHandle;
+    }
+    auto* channel = new (std::nothrow) hidraw::HidrawChannel(fd.get(), reports);
     if (channel == nullptr) {
-        ::close(fd);
         lastOpenFailure = OpenFailure::Other;
         return kInvalidHandle;
     }
+    fd.release();
     lastOpenFailure = OpenFailure::None;
     return reinterpret_cast<NativeHandle>(channel);
 }

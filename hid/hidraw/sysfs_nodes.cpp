@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "hid/hidraw/unique_fd.h"
+
 namespace quen::hid::hidraw {
 namespace {
 
@@ -33,45 +35,6 @@ class Directory {
     DIR* dir_;
 };
 
-class FileDescriptor {
-  public:
-    explicit FileDescriptor(const char* path) : fd_(open(path, O_RDONLY | O_CLOEXEC)) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-            close(fd_);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
-
-// "hidraw" and a decimal number as the kernel writes it: no sign, no leading zero, and short
-// enough not to overflow.
-bool ParseNodeName(const char* name, unsigned* number) {
-    const std::size_t prefixLength = sizeof kNodePrefix - 1;
-    if (std::strncmp(name, kNodePrefix, prefixLength) != 0) {
-        return false;
-    }
-    const char* digits = name + prefixLength;
-    const std::size_t count = std::strlen(digits);
-    if (count == 0 || count > 9 || (digits[0] == '0' && count > 1)) {
-        return false;
-    }
-    unsigned value = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        if (digits[i] < '0' || digits[i] > '9') {
-            return false;
-        }
-        value = value * 10 + static_cast<unsigned>(digits[i] - '0');
-    }
-    *number = value;
-    return true;
-}
-
 bool NodeFilePath(const std::string& classRoot, unsigned number, const char* leaf, char* path) {
     const int length = std::snprintf(path, kPathCapacity, "%s/%s%u/device/%s", classRoot.c_str(),
                                      kNodePrefix, number, leaf);
@@ -82,7 +45,7 @@ bool NodeFilePath(const std::string& classRoot, unsigned number, const char* lea
 // `capacity` bytes (a cut descriptor would describe another device).
 bool ReadWholeFile(const char* path, std::uint8_t* buffer, std::size_t capacity,
                    std::size_t* length) {
-    FileDescriptor file(path);
+    const UniqueFd file(open(path, O_RDONLY | O_CLOEXEC));
     if (file.get() < 0) {
         return false;
     }
@@ -167,7 +130,7 @@ bool ParseHidId(const char* text, std::size_t length, HidrawNode* out) {
     return false;
 }
 
-bool ReadNode(const std::string& classRoot, unsigned number, HidrawNode* out) {
+bool ReadUeventAndDescriptor(const std::string& classRoot, unsigned number, HidrawNode* out) {
     char path[kPathCapacity];
     char uevent[kUeventCapacity];
     std::size_t ueventLength = 0;
@@ -189,6 +152,26 @@ bool ReadNode(const std::string& classRoot, unsigned number, HidrawNode* out) {
 
 }  // namespace
 
+bool ParseHidrawName(std::string_view name, unsigned* number) {
+    const std::size_t prefixLength = sizeof kNodePrefix - 1;
+    if (name.substr(0, prefixLength) != kNodePrefix) {
+        return false;
+    }
+    const std::string_view digits = name.substr(prefixLength);
+    if (digits.empty() || digits.size() > 9 || (digits[0] == '0' && digits.size() > 1)) {
+        return false;
+    }
+    unsigned value = 0;
+    for (const char digit : digits) {
+        if (digit < '0' || digit > '9') {
+            return false;
+        }
+        value = value * 10 + static_cast<unsigned>(digit - '0');
+    }
+    *number = value;
+    return true;
+}
+
 std::vector<unsigned> ListHidrawNodeNumbers(const std::string& classRoot) {
     std::vector<unsigned> numbers;
     Directory dir(classRoot.c_str());
@@ -197,7 +180,7 @@ std::vector<unsigned> ListHidrawNodeNumbers(const std::string& classRoot) {
     }
     while (const dirent* entry = readdir(dir.get())) {
         unsigned number;
-        if (ParseNodeName(entry->d_name, &number)) {
+        if (ParseHidrawName(entry->d_name, &number)) {
             numbers.push_back(number);
         }
     }
@@ -206,7 +189,7 @@ std::vector<unsigned> ListHidrawNodeNumbers(const std::string& classRoot) {
 }
 
 bool ReadHidrawNode(const std::string& classRoot, unsigned number, HidrawNode* out) {
-    if (ReadNode(classRoot, number, out)) {
+    if (ReadUeventAndDescriptor(classRoot, number, out)) {
         return true;
     }
     out->number = number;

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quen::hid::hidraw {
@@ -21,6 +22,10 @@ struct HidrawNode {
     std::uint16_t descriptorSize = 0;
     std::uint8_t descriptor[kMaxDescriptorSize] = {};
 };
+
+// N of a node name "hidrawN" as the kernel writes it: decimal, no sign, no leading zero, short
+// enough not to overflow. False for any other name.
+bool ParseHidrawName(std::string_view name, unsigned* number);
 
 // The numbers N of the entries hidrawN in `classRoot` ("/sys/class/hidraw"), ascending; other
 // entries are ignored. Empty when the folder cannot be read (no hidraw support, no sysfs).

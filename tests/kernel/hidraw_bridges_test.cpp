@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "hid/device_ids.h"
+#include "hid/hid_device.h"
 #include "kernel/device_reports.h"
 #include "kernel/uhid_device.h"
 #include "support/bridge_calls.h"
@@ -241,6 +242,28 @@ TEST_F(KernelBridges, UnplugDuringAReadIsNullAfterTheTimeOutAndAReplugOpensAgain
     ASSERT_TRUE(scanner.Open());
     ASSERT_TRUE(device->SendInput(ScanReport("again", 0)));
     EXPECT_EQ(Chars(scanner.Read()).substr(6), u"again");
+}
+
+TEST_F(KernelBridges, AChannelOpensOnlyTheDeviceThatWasFound) {
+    auto found = std::make_unique<UhidDevice>();
+    ASSERT_TRUE(found->Create(
+        UhidDeviceSpec{"Quen scanner", hid::kMakerVendorId, 0x0101, MakerScannerDescriptor()}));
+    const std::string node = found->WaitForHidraw();
+    hid::HIDDevice device;
+    ASSERT_EQ(device.FindDevice(hid::kMakerVendorId, hid::kMakerUsagePage, hid::kScannerUsage), 1);
+    // Unplugged before the open, and another device takes its node.
+    found->Destroy();
+    UhidDevice& other = Plug("Quen other", hid::kMakerVendorId, 0x0102, MakerScannerDescriptor());
+    ASSERT_EQ(other.WaitForHidraw(), node);
+    EXPECT_EQ(device.OpenDevice(), 1);
+    EXPECT_FALSE(device.readChannelOpen());
+    EXPECT_FALSE(device.writeChannelOpen());
+    EXPECT_EQ(hid::platform::LastOpenFailure(), hid::OpenFailure::NotFound);
+    // Found again, it is the device now there, and it opens.
+    ASSERT_EQ(device.FindDevice(hid::kMakerVendorId, hid::kMakerUsagePage, hid::kScannerUsage), 1);
+    EXPECT_EQ(device.OpenDevice(), 1);
+    EXPECT_TRUE(device.readChannelOpen());
+    device.CloseDevice();
 }
 
 TEST_F(KernelBridges, OpenCloseCyclesLeaveNoDescriptorBehind) {
