@@ -33,6 +33,8 @@ IoOutcome HidrawChannel::Read(std::uint8_t* buffer, std::uint32_t length, std::u
     report[0] = 0;
     std::uint8_t* const into = reports_.numbered ? report : report + 1;
     const std::uint32_t room = reports_.numbered ? length : length - 1;
+    // Every failure below returns at once: keeping a polling caller's pace on a dead device is
+    // the device object's part (HIDDevice::ChannelFailed), the same on every platform.
     for (;;) {
         pollfd ready{fd_, POLLIN, 0};
         const int polled = ::poll(&ready, 1, static_cast<int>(deadline.RemainingMs()));
