@@ -10,8 +10,6 @@
 namespace quen::hid::sim {
 namespace {
 
-constexpr std::int64_t kNsPerMs = 1000000;
-
 // Per thread, as the seam asks; one bus per library, so nothing else needs to tell them apart.
 thread_local OpenFailure lastOpenFailure = OpenFailure::None;
 
@@ -157,7 +155,7 @@ std::size_t SimBus::liveHandles() const {
 }
 
 std::uint64_t SimBus::NowMs() const {
-    return static_cast<std::uint64_t>(clock_.NowNs() / kNsPerMs);
+    return clock_.BusMs();
 }
 
 ClockMode SimBus::clockMode() const {
@@ -306,7 +304,7 @@ IoOutcome SimBus::ReadInputReport(NativeHandle channel, NativeHandle event, std:
         }
         if (!device->reports.empty()) {
             const QueuedReport& next = device->reports.front();
-            const auto dueNs = static_cast<std::int64_t>(next.atMs) * kNsPerMs;
+            const std::int64_t dueNs = clock_.DueNs(next.atMs);
             if (dueNs <= clock_.NowNs()) {
                 // Like a HID read: the whole report length arrives; a longer report is cut.
                 const std::size_t n = std::min<std::size_t>(length, next.bytes.size());

@@ -27,16 +27,36 @@ std::int64_t SimClock::NowNs() const {
     if (mode_ == ClockMode::Virtual) {
         return virtualNs_;
     }
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(Steady::now().time_since_epoch())
+        .count();
+}
+
+std::uint64_t SimClock::BusMs() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (mode_ == ClockMode::Virtual) {
+        return static_cast<std::uint64_t>(virtualNs_ / 1000000);
+    }
     const Steady::time_point now = Steady::now();
     if (now <= epoch_) {
         return 0;  // an epoch pinned a little ahead
     }
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(now - epoch_).count();
+    return static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(now - epoch_).count());
 }
 
-SimClock::Steady::time_point SimClock::SteadyAt(std::int64_t ns) const {
+std::int64_t SimClock::DueNs(std::uint64_t atMs) const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return epoch_ + std::chrono::duration_cast<Steady::duration>(std::chrono::nanoseconds(ns));
+    const auto atNs = static_cast<std::int64_t>(atMs) * 1000000;
+    if (mode_ == ClockMode::Virtual) {
+        return atNs;
+    }
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(epoch_.time_since_epoch()).count() +
+           atNs;
+}
+
+SimClock::Steady::time_point SimClock::SteadyAt(std::int64_t ns) {
+    return Steady::time_point(
+        std::chrono::duration_cast<Steady::duration>(std::chrono::nanoseconds(ns)));
 }
 
 void SimClock::AdvanceTo(std::int64_t ns) {
