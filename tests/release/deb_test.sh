@@ -187,7 +187,7 @@ if [ "$arch" = amd64 ]; then
     paths=$(dpkg-deb -c "$deb" | awk '{ print substr($6, 2) }' | sed 's|/$||' | grep .)
     before=$(for path in $paths; do [ -e "$root$path" ] && echo "$path"; done || true)
     cp "$deb" "$check_jar" "$root/tmp/"
-    in_root apt-get install -y -q "/tmp/$(basename "$deb")" || fail "apt install"
+    in_root apt-get -o Dpkg::Use-Pty=0 install -y -q "/tmp/$(basename "$deb")" || fail "apt install"
 
     output=$(in_root java -Xcheck:jni -cp "/usr/share/java/quenlink.jar:/tmp/$(basename "$check_jar")" \
         PackagedLibraries 2>&1) || fail "the JVM: $output"
@@ -202,8 +202,8 @@ if [ "$arch" = amd64 ]; then
     [ -f "$root/usr/lib/udev/rules.d/70-quenlink.rules" ] ||
         fail "the udev rule is not in /usr/lib/udev/rules.d"
 
-    in_root apt-get remove -y -q quenlink
-    in_root apt-get purge -y -q quenlink
+    in_root apt-get -o Dpkg::Use-Pty=0 remove -y -q quenlink
+    in_root apt-get -o Dpkg::Use-Pty=0 purge -y -q quenlink
     left=$(for path in $paths; do [ -e "$root$path" ] || [ -L "$root$path" ] && echo "$path"; done || true)
     [ "$left" = "$before" ] || fail "left after purge: $(comm -13 <(echo "$before") <(echo "$left"))"
     ! in_root dpkg-query -W quenlink 2>/dev/null || fail "dpkg still knows quenlink after purge"
