@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Debian packages of another architecture, fetched and unpacked without installing them and
 # without adding the architecture to this machine's dpkg: apt runs with a state of its own under
 # the cache (its own sources for that architecture, its own lists, an empty status), so the
@@ -51,7 +52,7 @@ deb_cache_fetch() {
     mkdir -p "$debs"
     (
         flock 9
-        cd "$debs"
+        cd "$debs" || exit 1
         compgen -G "$(dirname "$config")/state/lists/*_Packages" >/dev/null ||
             APT_CONFIG=$config apt-get update -q >&2
         for package in "$@"; do
