@@ -127,7 +127,16 @@ else
     present() { for path in $paths; do [ -e "$root$path" ] || [ -L "$root$path" ] && echo "$path"; done; }
     before=$(present || true)
     cp "$deb" "$check_jar" "$root/tmp/"
+    # udevadm as a stand-in that logs its calls. No udev runs here, so installing must not call
+    # it; once udev's control socket is there, configure and remove must reload and trigger.
+    printf '#!/bin/sh\necho "$*" >>/tmp/udevadm.log\n' >"$root/usr/bin/udevadm"
+    chmod 0755 "$root/usr/bin/udevadm"
     apt_in_root install "/tmp/${deb##*/}"
+    [ ! -e "$root/tmp/udevadm.log" ] || fail "udevadm called where no udev runs"
+    mkdir -p "$root/run/udev"
+    perl -MIO::Socket::UNIX -e 'IO::Socket::UNIX->new(Local => $ARGV[0], Listen => 1) or die' \
+        "$root/run/udev/control"
+    in_root /var/lib/dpkg/info/quenlink.postinst configure
     output=$(in_root java -Xcheck:jni -cp "/usr/share/java/quenlink.jar:/tmp/${check_jar##*/}" \
         PackagedLibraries 2>&1) || fail "the JVM: $output"
     [ "$(in_root sh -c 'command -v quenlink-hid-probe')" = /usr/bin/quenlink-hid-probe ] ||
@@ -138,7 +147,11 @@ else
     [ $status -eq 1 ] || fail "quenlink-hid-probe exited $status"
     [ -f "$root/usr/lib/udev/rules.d/70-quenlink.rules" ] || fail "no rule in /usr/lib/udev/rules.d"
     apt_in_root remove quenlink
+    diff <(printf '%s\n' "control --reload-rules" "trigger --subsystem-match=hidraw --action=change" \
+        "control --reload-rules" "trigger --subsystem-match=hidraw --action=change") \
+        "$root/tmp/udevadm.log" || fail "udevadm calls of configure and remove (< expected)"
     apt_in_root purge quenlink
+    [ "$(wc -l <"$root/tmp/udevadm.log")" -eq 4 ] || fail "purge called udevadm"
     [ "$(present || true)" = "$before" ] || fail "left by purge: $(present | grep -vxF "$before")"
     ! in_root dpkg-query -W quenlink 2>/dev/null || fail "dpkg still knows quenlink"
 fi
