@@ -7,7 +7,7 @@
 # as Debian computes them.
 # Usage: make-deb.sh BUILD-DIR OUT-DIR   (prints the package's path)
 # Environment: QUEN_DEB_CACHE  where the arm64 C and C++ runtime packages are kept (default
-#              build/deb-cache)
+#              ~/.cache/quenlink/deb-cache)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../../scripts/lib/deb-cache.sh"

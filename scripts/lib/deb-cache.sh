@@ -4,12 +4,21 @@
 # the cache (its own sources for that architecture, its own lists, an empty status), so the
 # machine's apt and dpkg are never touched. Sourced by packaging/deb/make-deb.sh (the arm64 C and
 # C++ runtimes, for dpkg-shlibdeps) and by the release tests (an arm64 Java runtime for qemu).
-# Environment: QUEN_DEB_CACHE  the cache (default build/deb-cache of this checkout)
+# Environment: QUEN_DEB_CACHE  the cache (default ~/.cache/quenlink/deb-cache, shared by every
+#                              clone on the machine, like the kernel cache)
 
 deb_cache_dir() {
-    local dir=${QUEN_DEB_CACHE:-$(dirname "${BASH_SOURCE[0]}")/../../build/deb-cache}
+    local dir=${QUEN_DEB_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/quenlink/deb-cache}
     mkdir -p "$dir"
     (cd "$dir" && pwd)
+}
+
+# deb_cache_mirrors: "URI SUITE COMPONENT" of each Debian archive this machine's apt reads for its
+# own architecture, as apt-cache policy lists them.
+deb_cache_mirrors() {
+    apt-cache policy | awk -v arch="$(dpkg --print-architecture)" '
+        $1 ~ /^[0-9]+$/ && $2 ~ /:\/\// && $4 == arch && $5 == "Packages" {
+            n = split($3, part, "/"); if (n == 2) print $2, part[1], part[2] }' | sort -u
 }
 
 # deb_cache_apt ARCH: prints an APT_CONFIG file for ARCH's own apt state (made on first use).
@@ -22,11 +31,10 @@ deb_cache_apt() {
         : >"$root/state/status"
         # The machine's own Debian mirror and suites, for ARCH only.
         local keyring=/usr/share/keyrings/debian-archive-keyring.gpg
-        {
-            echo "deb [arch=$arch signed-by=$keyring] http://deb.debian.org/debian bookworm main"
-            echo "deb [arch=$arch signed-by=$keyring] http://deb.debian.org/debian bookworm-updates main"
-            echo "deb [arch=$arch signed-by=$keyring] http://deb.debian.org/debian-security bookworm-security main"
-        } >"$root/etc/apt/sources.list"
+        deb_cache_mirrors | while read -r uri suite component; do
+            echo "deb [arch=$arch signed-by=$keyring] $uri $suite $component"
+        done >"$root/etc/apt/sources.list"
+        [ -s "$root/etc/apt/sources.list" ] || { echo "deb-cache: apt knows no mirror" >&2; return 1; }
         cat >"$root/apt.conf.part" <<CONF
 Dir::Etc "$root/etc/apt";
 Dir::State "$root/state";

@@ -6,7 +6,7 @@
 # JVM finds the libraries with no -Djava.library.path and remove and purge leave nothing behind;
 # arm64: Debian's arm64 Java runtime, unpacked with the package, runs them under qemu-aarch64.
 # Usage: deb_test.sh amd64|arm64 VERSION CHECK-JAR   (CHECK-JAR holds PackagedLibraries)
-# Environment: QUEN_DEB_CACHE  the cache of the Debian root and packages (default build/deb-cache)
+# Environment: QUEN_DEB_CACHE  the cache of the Debian root and packages (default ~/.cache/quenlink/deb-cache)
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 source "$repo/scripts/lib/packages.sh"
@@ -111,7 +111,8 @@ else
     in_root() { chroot "$root" "$@"; }
     apt_in_root() { in_root apt-get -o Dpkg::Use-Pty=0 -y -q "$@"; }
     if [ ! -f "$root_tar" ]; then
-        debootstrap --variant=minbase bookworm "$root" http://deb.debian.org/debian >&2
+        debootstrap --variant=minbase bookworm "$root" \
+            "$(deb_cache_mirrors | awk '$2 == "bookworm" { print $1; exit }')" >&2
         mount -t proc proc "$root/proc"
         apt_in_root install --no-install-recommends openjdk-17-jre-headless >&2
         umount "$root/proc"
