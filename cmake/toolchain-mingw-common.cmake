@@ -11,7 +11,18 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-find_program(QUEN_WINE wine)
+# Wine's own loader for the target's architecture: the generic "wine" command starts every program
+# through the 32-bit loader first, which some x86_64 hosts cannot run (scripts/test-windows.sh),
+# while x64 programs need nothing 32-bit at all.
+if(QUEN_MINGW_TRIPLE MATCHES "^x86_64")
+    set(quen_wine_loader wine64)
+else()
+    set(quen_wine_loader wine)
+endif()
+find_program(QUEN_WINE NAMES ${quen_wine_loader} PATHS /usr/lib/wine NO_DEFAULT_PATH)
+if(NOT QUEN_WINE)
+    find_program(QUEN_WINE wine)
+endif()
 if(QUEN_WINE)
     set(CMAKE_CROSSCOMPILING_EMULATOR ${QUEN_WINE})
 endif()

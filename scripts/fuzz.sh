@@ -2,26 +2,31 @@
 # Builds every fuzz target with clang 14 and libFuzzer (build/fuzz) and runs each for a bounded
 # time on a scratch copy of its seed corpus, tests/fuzz/corpus/<target>/, so that what a run
 # discovers never grows the corpus in the repository. Prints each target's executions and
-# findings (crashes, leaks, time-outs, out-of-memory) and fails on any finding.
+# findings (crashes, leaks, time-outs, out-of-memory). Each target counts as a test, failed on any
+# finding (scripts/lib/steps.sh).
 # Usage: scripts/fuzz.sh [seconds per target]   (default 60)
-set -euo pipefail
+set -uo pipefail
 
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 seconds="${1:-60}"
 build="$repo/build/fuzz"
 
 source "$repo/scripts/lib/packages.sh"
-ensure_packages "${QUEN_BUILD_PACKAGES[@]}" libgtest-dev clang-14 libclang-rt-14-dev
+source "$repo/scripts/lib/steps.sh"
+steps_begin
 
-CC=clang-14 CXX=clang++-14 cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DQUENLINK_LIBFUZZER=ON -DQUENLINK_JAVA=OFF -DQUENLINK_WERROR=ON >/dev/null
+step "fuzzing: install clang" ensure_packages "${QUEN_BUILD_PACKAGES[@]}" libgtest-dev clang-14 \
+    libclang-rt-14-dev || exit 0
+step "fuzzing: configure" env CC=clang-14 CXX=clang++-14 cmake -S "$repo" -B "$build" \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUENLINK_LIBFUZZER=ON -DQUENLINK_JAVA=OFF \
+    -DQUENLINK_WERROR=ON >/dev/null || exit 0
 mapfile -t targets <"$build/fuzz-targets.txt"
-cmake --build "$build" -j2 --target "${targets[@]}" >/dev/null
+step "fuzzing: build" cmake --build "$build" -j2 --target "${targets[@]}" >/dev/null || exit 0
 
 scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
-failed=()
-for target in "${targets[@]}"; do
+# fuzz_target TARGET: runs one target on a scratch corpus; fails on any finding.
+fuzz_target() {
+    local target=$1 corpus artifacts seeds log status executions edges findings finding
     corpus="$scratch/$target/corpus"
     artifacts="$scratch/$target/findings"
     mkdir -p "$corpus" "$artifacts"
@@ -45,16 +50,16 @@ for target in "${targets[@]}"; do
         "$target" "${executions:-?}" "$seconds" "$findings" "${edges:-?}" \
         "$(find "$seeds" -type f 2>/dev/null | wc -l)" "$(find "$corpus" -type f | wc -l)"
     if [ "$findings" -ne 0 ] || [ "$status" -ne 0 ]; then
-        failed+=("$target")
         tail -n 40 "$log"
         for finding in "$artifacts"/*; do
             [ -f "$finding" ] && cp "$finding" "$build/" && echo "kept $build/$(basename "$finding")"
         done
+        return 1
     fi
-done
+}
 
-if [ ${#failed[@]} -gt 0 ]; then
-    echo "fuzzing found faults in: ${failed[*]}"
-    exit 1
-fi
-echo "fuzzing: no findings in ${#targets[@]} targets"
+for target in "${targets[@]}"; do
+    test_step "fuzz target $target" fuzz_target "$target"
+done
+rm -rf "$scratch"
+exit 0

@@ -3,6 +3,8 @@
 # each: release/linux-x86_64, release/linux-aarch64, release/windows-x86, release/windows-x64, and
 # release/quenlink-<version>-<platform>.tar.gz / .zip. Each folder holds that platform's shipped
 # libraries (never the simulated-bus builds), quenlink.jar, the probe, a README and SHA256SUMS.
+# The Linux builds also give the Debian packages release/quenlink_<version>_amd64.deb and
+# release/quenlink_<version>_arm64.deb (packaging/deb/make-deb.sh).
 # Builds everything afresh in build/release; installs the cross compilers with apt when missing.
 # Usage: scripts/release.sh [platform...]   (default: all four)
 set -euo pipefail
@@ -11,7 +13,7 @@ source scripts/lib/packages.sh
 
 platforms=("$@")
 [ ${#platforms[@]} -gt 0 ] || platforms=(linux-x86_64 linux-aarch64 windows-x86 windows-x64)
-ensure_packages "${QUEN_BUILD_PACKAGES[@]}" "${QUEN_CROSS_PACKAGES[@]}"
+ensure_packages "${QUEN_BUILD_PACKAGES[@]}" "${QUEN_CROSS_PACKAGES[@]}" "${QUEN_DEB_PACKAGES[@]}"
 
 out=$PWD/release
 builds=$PWD/build/release
@@ -44,6 +46,14 @@ build_platform() {
     rm -rf "$out/_CPack_Packages"
     echo "$platform:"
     (cd "$out/$platform" && ls -l | awk 'NR > 1 { printf "  %-22s %9d bytes\n", $9, $5 }')
+    local arch
+    case $platform in
+        linux-x86_64) arch=amd64 ;;
+        linux-aarch64) arch=arm64 ;;
+        *) return 0 ;;
+    esac
+    rm -f "$out"/quenlink_*_"$arch".deb
+    bash packaging/deb/make-deb.sh "$build" "$out" >/dev/null
 }
 
 if [[ " ${platforms[*]} " != *" linux-x86_64 "* ]] && [ ! -f "$jar_build/java/quenlink.jar" ]; then
@@ -52,5 +62,5 @@ fi
 for platform in "${platforms[@]}"; do
     build_platform "$platform"
 done
-echo "archives:"
-(cd "$out" && ls -l quenlink-* | awk '{ printf "  %-40s %9d bytes\n", $9, $5 }')
+echo "archives and packages:"
+(cd "$out" && ls -l quenlink[-_]* | awk '{ printf "  %-40s %9d bytes\n", $9, $5 }')

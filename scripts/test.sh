@@ -3,60 +3,46 @@
 # build with its JVM tests and its tests against Debian's kernel under qemu, the same unit tests
 # under AddressSanitizer and UBSan and under ThreadSanitizer, the aarch64 cross build under
 # qemu-user, the release folders, and the Windows builds under Wine; then every fuzz target for
-# 30 s with libFuzzer. Ends with one line
-# "quenlink: N passed, N failed".
-set -euo pipefail
-cd "$(dirname "$0")/.."
+# 30 s with libFuzzer. A step that fails does not stop the others. Ends with the steps that failed,
+# if any, and one line "quenlink: N passed, M failed" that counts every CTest test, every fuzz
+# target and every step that failed outside CTest (scripts/lib/steps.sh); exits non-zero when
+# M > 0.
+set -uo pipefail
+cd "$(dirname "$0")/.." || exit 1
 source scripts/lib/packages.sh
+source scripts/lib/steps.sh
+steps_begin
 
-ensure_packages "${QUEN_BUILD_PACKAGES[@]}" "${QUEN_KERNEL_TEST_PACKAGES[@]}" libgtest-dev googletest \
-    junit5 clang-format clang-14 libclang-rt-14-dev
+step "install the test packages" ensure_packages "${QUEN_BUILD_PACKAGES[@]}" \
+    "${QUEN_KERNEL_TEST_PACKAGES[@]}" libgtest-dev googletest junit5 clang-format clang-14 \
+    libclang-rt-14-dev
 
-logs=$(mktemp -d)
-trap 'rm -rf "$logs"' EXIT
-status=0
-
-run_ctest() {  # run_ctest NAME CTEST-ARGS...
-    local name=$1
-    shift
-    ctest "$@" 2>&1 | tee "$logs/$name.log" || status=1
+# preset NAME: configure, build and test one CMake preset; no tests without a build.
+preset() {
+    step "$1: configure" cmake --preset "$1" &&
+        step "$1: build" cmake --build --preset "$1" &&
+        ctest_step "$1" ctest --preset "$1"
 }
 
-cmake --preset linux
-cmake --build --preset linux
-run_ctest linux --preset linux
-
-cmake --preset linux-asan
-cmake --build --preset linux-asan
-run_ctest linux-asan --preset linux-asan
-
+preset linux
+preset linux-asan
 # The whole suite under ThreadSanitizer takes seconds (the virtual clock keeps nearly every test
 # single-threaded and instant), so all of it runs, not just the tests that use threads.
-cmake --preset linux-tsan
-cmake --build --preset linux-tsan
-run_ctest linux-tsan --preset linux-tsan
+preset linux-tsan
 
 # ARM tills: the hidraw libraries cross-built for aarch64, their unit tests run under qemu-user.
-ensure_packages "${QUEN_CROSS_PACKAGES[@]}" "${QUEN_AARCH64_TEST_PACKAGES[@]}"
-cmake --preset linux-aarch64
-cmake --build --preset linux-aarch64
-run_ctest linux-aarch64 --preset linux-aarch64
+step "install the cross compilers" ensure_packages "${QUEN_CROSS_PACKAGES[@]}" \
+    "${QUEN_AARCH64_TEST_PACKAGES[@]}" &&
+    preset linux-aarch64
 
 # The release folders, made as an integrator gets them, and checked file by file.
-bash scripts/release.sh
-run_ctest release --preset release
+step "release folders: scripts/release.sh" bash scripts/release.sh &&
+    ctest_step release ctest --preset release
 
-if [ -x scripts/test-windows.sh ] && [ "${QUEN_SKIP_WINDOWS:-0}" != 1 ]; then
-    QUEN_CTEST_LOG_DIR="$logs" bash scripts/test-windows.sh || status=1
+if [ "${QUEN_SKIP_WINDOWS:-0}" != 1 ]; then
+    script_step "Windows tests: scripts/test-windows.sh" bash scripts/test-windows.sh
 fi
 
 # 30 s per target: long enough to get past the seeds, short enough for every run.
-bash scripts/fuzz.sh 30 || status=1
-
-# Sum what every CTest run counted.
-cat "$logs"/*.log | awk '
-    /tests passed, [0-9]+ tests? failed out of [0-9]+/ {
-        failed += $4; total += $NF
-    }
-    END { printf "quenlink: %d passed, %d failed\n", total - failed, failed }'
-exit $status
+script_step "fuzzing: scripts/fuzz.sh" bash scripts/fuzz.sh 30
+exit 0

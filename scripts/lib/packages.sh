@@ -33,6 +33,12 @@ QUEN_KERNEL_TEST_PACKAGES=(qemu-system-x86 busybox-static cpio xz-utils)
 QUEN_CROSS_PACKAGES=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix g++-aarch64-linux-gnu)
 QUEN_AARCH64_TEST_PACKAGES=(qemu-user)
 
+# The Debian packages (packaging/deb): dpkg-dev's dpkg-shlibdeps and dpkg-gencontrol make them;
+# their tests check them with lintian, install one into a Debian root made with debootstrap and
+# run the other's libraries in an arm64 JVM under qemu-user.
+QUEN_DEB_PACKAGES=(dpkg-dev)
+QUEN_DEB_TEST_PACKAGES=(lintian debootstrap qemu-user)
+
 # The Windows DLLs' kernel test (tests/kernel/run-wine-in-vm.sh) runs the host's Wine in that VM
 # with udevd from Debian's udev package, unpacked, not installed: these are the libraries it needs.
 QUEN_WINE_VM_PACKAGES=(libacl1 libblkid1 libcap2 libkmod2 libselinux1)

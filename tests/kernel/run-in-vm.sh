@@ -10,7 +10,12 @@
 #              QUEN_VM_SHARES     host folders, colon-separated, shared read-only over virtio 9p and
 #                                 mounted in the guest at their own paths (PROGRAM may then be a
 #                                 script that runs the host's own programs in a chroot)
-#              QUEN_VM_SHARES_RW  the same, shared read-write
+#              QUEN_VM_SHARES_RW  the same, shared read-write, uncached: what the guest writes is
+#                                 on the host when it powers off
+#              QUEN_VM_SHARES_RW_CACHED  shared read-write but cached like the read-only ones: for
+#                                 folders of programs the guest runs (pages of a program mapped
+#                                 from an uncached share have read back as zeros) and whose
+#                                 written files nobody reads afterwards
 #              QUEN_VM_MEMORY     the guest's memory in MiB (default 512)
 #              QUEN_VM_CPUS       the guest's virtual CPUs (default 1)
 set -euo pipefail
@@ -90,6 +95,7 @@ add_shares() {  # add_shares LIST QEMU-OPTIONS MOUNT-OPTIONS
 # is on the host when it powers off.
 add_shares "${QUEN_VM_SHARES:-}" ",readonly=on" cache=loose
 add_shares "${QUEN_VM_SHARES_RW:-}" "" cache=mmap
+add_shares "${QUEN_VM_SHARES_RW_CACHED:-}" "" cache=loose
 share_modules=""
 if [ ${#share_options[@]} -gt 0 ]; then
     [ -f "$kernel_dir/modules/order-9p" ] || fail "the kernel cache has no 9p modules: run fetch-kernel.sh"

@@ -1,0 +1,93 @@
+# shellcheck shell=bash
+# Debian packages of another architecture, fetched and unpacked without installing them and
+# without adding the architecture to this machine's dpkg: apt runs with a state of its own under
+# the cache (its own sources for that architecture, its own lists, an empty status), so the
+# machine's apt and dpkg are never touched. Sourced by packaging/deb/make-deb.sh (the arm64 C and
+# C++ runtimes, for dpkg-shlibdeps) and by the release tests (an arm64 Java runtime for qemu).
+# Environment: QUEN_DEB_CACHE  the cache (default ~/.cache/quenlink/deb-cache, shared by every
+#                              clone on the machine, like the kernel cache)
+
+deb_cache_dir() {
+    local dir=${QUEN_DEB_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/quenlink/deb-cache}
+    mkdir -p "$dir"
+    (cd "$dir" && pwd)
+}
+
+# deb_cache_mirrors: "URI SUITE COMPONENT" of each Debian archive this machine's apt reads for its
+# own architecture, as apt-cache policy lists them.
+deb_cache_mirrors() {
+    apt-cache policy | awk -v arch="$(dpkg --print-architecture)" '
+        $1 ~ /^[0-9]+$/ && $2 ~ /:\/\// && $4 == arch && $5 == "Packages" {
+            n = split($3, part, "/"); if (n == 2) print $2, part[1], part[2] }' | sort -u
+}
+
+# deb_cache_apt ARCH: prints an APT_CONFIG file for ARCH's own apt state (made on first use).
+deb_cache_apt() {
+    local arch=$1 root
+    root=$(deb_cache_dir)/apt-$arch
+    if [ ! -f "$root/apt.conf" ]; then
+        mkdir -p "$root"/etc/apt/{apt.conf.d,preferences.d,sources.list.d} \
+            "$root"/state/lists/partial "$root"/cache/archives/partial
+        : >"$root/state/status"
+        # The machine's own Debian mirror and suites, for ARCH only.
+        local keyring=/usr/share/keyrings/debian-archive-keyring.gpg
+        deb_cache_mirrors | while read -r uri suite component; do
+            echo "deb [arch=$arch signed-by=$keyring] $uri $suite $component"
+        done >"$root/etc/apt/sources.list"
+        [ -s "$root/etc/apt/sources.list" ] || { echo "deb-cache: apt knows no mirror" >&2; return 1; }
+        cat >"$root/apt.conf.part" <<CONF
+Dir::Etc "$root/etc/apt";
+Dir::State "$root/state";
+Dir::State::status "$root/state/status";
+Dir::Cache "$root/cache";
+APT::Architecture "$arch";
+APT::Architectures { "$arch"; };
+Acquire::Languages "none";
+CONF
+        mv "$root/apt.conf.part" "$root/apt.conf"
+    fi
+    echo "$root/apt.conf"
+}
+
+# deb_cache_fetch ARCH PACKAGE...: prints the path of each package's .deb for ARCH, downloading
+# those not yet in the cache. The lists are fetched again only when a package is missing from
+# them or its version is no longer on the mirror.
+deb_cache_fetch() {
+    local arch=$1 debs config package
+    shift
+    debs=$(deb_cache_dir)/debs-$arch
+    config=$(deb_cache_apt "$arch")
+    mkdir -p "$debs"
+    (
+        flock 9
+        cd "$debs" || exit 1
+        compgen -G "$(dirname "$config")/state/lists/*_Packages" >/dev/null ||
+            APT_CONFIG=$config apt-get update -q >&2
+        for package in "$@"; do
+            compgen -G "${package}_*_$arch.deb" >/dev/null && continue
+            # The download runs as root here: apt's sandbox user could not write to the cache.
+            APT_CONFIG=$config apt-get download -q -o APT::Sandbox::User=root "$package" >&2 || {
+                APT_CONFIG=$config apt-get update -q >&2
+                APT_CONFIG=$config apt-get download -q -o APT::Sandbox::User=root "$package" >&2
+            }
+        done
+    ) 9>"$debs/.lock"
+    for package in "$@"; do
+        compgen -G "$debs/${package}_*_$arch.deb" | sort -V | tail -n 1
+    done
+}
+
+# deb_cache_unpacked_tree ARCH PACKAGE: prints a folder holding PACKAGE unpacked as a build tree
+# (its files and DEBIAN/ with its shlibs and symbols), as dpkg-shlibdeps -S reads one.
+deb_cache_unpacked_tree() {
+    local arch=$1 package=$2 deb tree
+    deb=$(deb_cache_fetch "$arch" "$package")
+    tree=$(deb_cache_dir)/trees-$arch/$(basename "$deb" .deb)
+    if [ ! -d "$tree" ]; then
+        rm -rf "$tree.part"
+        mkdir -p "$(dirname "$tree")"
+        dpkg-deb -R "$deb" "$tree.part"
+        mv "$tree.part" "$tree"
+    fi
+    echo "$tree"
+}
