@@ -116,7 +116,17 @@ class Sender {
 };
 
 Sender sender;
-int floorFd = -1;
+// The floor's own fds on the node: one for each kind of floor read, as each needs the reports.
+int floorFds[2] = {-1, -1};
+
+void CloseFloor() {
+    for (int& fd : floorFds) {
+        if (fd >= 0) {
+            close(fd);
+            fd = -1;
+        }
+    }
+}
 
 UhidDevice* Device(jint index) {
     return index >= 0 && static_cast<std::size_t>(index) < devices.size()
@@ -195,31 +205,28 @@ JNIEXPORT jlong JNICALL Java_com_quendal_bench_Uhid_sentAt(JNIEnv*, jclass) {
     return sender.Stamp();
 }
 
-// The floor's own fd on a node, opened as the hidraw platform opens its channels.
+// The floor's own fds on a node, opened as the hidraw platform opens its channels.
 JNIEXPORT jboolean JNICALL Java_com_quendal_bench_Uhid_floorOpen(JNIEnv* env, jclass,
                                                                  jstring node) {
     const char* path = env->GetStringUTFChars(node, nullptr);
     if (path == nullptr) {
         return JNI_FALSE;
     }
-    if (floorFd >= 0) {
-        close(floorFd);
+    CloseFloor();
+    for (int& fd : floorFds) {
+        fd = open(path, O_RDWR | O_CLOEXEC | O_NONBLOCK);
     }
-    floorFd = open(path, O_RDWR | O_CLOEXEC | O_NONBLOCK);
     env->ReleaseStringUTFChars(node, path);
-    return floorFd >= 0 ? JNI_TRUE : JNI_FALSE;
+    return floorFds[0] >= 0 && floorFds[1] >= 0 ? JNI_TRUE : JNI_FALSE;
 }
 
 JNIEXPORT void JNICALL Java_com_quendal_bench_Uhid_floorClose(JNIEnv*, jclass) {
-    if (floorFd >= 0) {
-        close(floorFd);
-        floorFd = -1;
-    }
+    CloseFloor();
 }
 
-// The floor of a read: poll for the report (the scanner's 500 ms), read it, and make the Java
-// array of its 64 bytes. Null when nothing came.
-JNIEXPORT jcharArray JNICALL Java_com_quendal_bench_Uhid_floorRead(JNIEnv* env, jclass) {
+namespace {
+
+jcharArray FloorRead(JNIEnv* env, int floorFd) {
     pollfd ready{floorFd, POLLIN, 0};
     std::uint8_t bytes[kReportChars];
     if (poll(&ready, 1, kReadTimeoutMs) != 1 || read(floorFd, bytes, sizeof bytes) <= 0) {
@@ -236,12 +243,37 @@ JNIEXPORT jcharArray JNICALL Java_com_quendal_bench_Uhid_floorRead(JNIEnv* env, 
     return array;
 }
 
-// Reads and drops whatever the floor's fd holds: how many reports that was.
+}  // namespace
+
+// The floor of a read: poll for the report (the scanner's 500 ms), read it, and make the Java
+// array of its 64 bytes. Null when nothing came.
+JNIEXPORT jcharArray JNICALL Java_com_quendal_bench_Uhid_floorRead(JNIEnv* env, jclass) {
+    return FloorRead(env, floorFds[0]);
+}
+
+// The same on the floor's second fd after the two CLOCK_MONOTONIC reads that a read with a deadline
+// makes (its start, and the time left for the first poll): what the clock costs in this guest,
+// beside the bridge.
+JNIEXPORT jcharArray JNICALL Java_com_quendal_bench_Uhid_floorReadTwoClockReads(JNIEnv* env,
+                                                                                jclass) {
+    timespec start;
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    if (now.tv_sec < start.tv_sec) {
+        return nullptr;  // never: keeps both reads
+    }
+    return FloorRead(env, floorFds[1]);
+}
+
+// Reads and drops whatever the floor's fds hold: how many reports the first held.
 JNIEXPORT jint JNICALL Java_com_quendal_bench_Uhid_floorDrain(JNIEnv*, jclass) {
     std::uint8_t bytes[kReportChars];
     jint drained = 0;
-    while (read(floorFd, bytes, sizeof bytes) > 0) {
+    while (read(floorFds[0], bytes, sizeof bytes) > 0) {
         ++drained;
+    }
+    while (read(floorFds[1], bytes, sizeof bytes) > 0) {
     }
     return drained;
 }

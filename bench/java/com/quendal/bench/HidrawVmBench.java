@@ -26,8 +26,8 @@ public final class HidrawVmBench {
     private static final long SEND_LEAD_NS = 2_000_000;
     private static final int[] DEVICES = {1, 8, 32};
 
-    private int repetitions = 11;
-    private int callsPerRepetition = 4096;
+    private int repetitions = 15;
+    private int callsPerRepetition = 16_384;
     private int latencyPasses = 5;
     private int latencyReports = 400;
     private int opensPerBatch = 20;
@@ -125,12 +125,24 @@ public final class HidrawVmBench {
         }
     };
 
+    private final Paired.Loop floorReadClocked = new Paired.Loop() {
+        @Override
+        void calls(int n) {
+            long chars = 0;
+            for (int i = 0; i < n; ++i) {
+                chars += Uhid.floorReadTwoClockReads().length;
+            }
+            Paired.check(chars == 64L * n, "a floor read did not give 64 chars");
+        }
+    };
+
     private void perCall() throws IOException {
         Paired paired = new Paired(BATCH);
         // Each round queues BATCH reports on every fd of the node (untimed); bridge and floor
         // then read them from their own fds.
         Runnable refill = () -> Paired.check(Uhid.send(scannerDevice, BATCH), "uhid refused");
-        paired.run(3, Math.max(callsPerRepetition, 8192), refill, bridgeRead, floorRead);
+        Paired.Loop[] loops = {bridgeRead, floorRead, floorReadClocked};
+        paired.run(3, Math.max(callsPerRepetition, 8192), refill, loops);
         BridgeTables.heading("Kernel VM: read per call, reports queued", Stats.format(
                 "ns per call, median (min-p90) over %d repetitions of %,d calls each; each round"
                         + " hands %d reports to uhid (untimed), then the bridge and the floor read"
@@ -139,10 +151,10 @@ public final class HidrawVmBench {
                         + " collected garbage or compiled are dropped",
                 repetitions, callsPerRepetition, BATCH, Paired.TIMER_NANOS));
         BridgeTables.callHeader();
-        Paired.Result reads =
-                paired.run(repetitions, callsPerRepetition, refill, bridgeRead, floorRead);
+        Paired.Result reads = paired.run(repetitions, callsPerRepetition, refill, loops);
         BridgeTables.callRow("scanner read(), 64-byte report", "poll + read + new char[64]",
                 reads, 0, 1, READ_TARGET);
+        BridgeTables.callRow("", "the same after two clock reads", reads, 0, 2, 0);
     }
 
     private void latency() throws IOException {

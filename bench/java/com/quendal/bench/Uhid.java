@@ -29,7 +29,7 @@ final class Uhid {
     /** Waits for that report: the System.nanoTime() just before it went to uhid, or -1. */
     static native long sentAt();
 
-    /** Opens the floor's own fd on {@code node}. */
+    /** Opens the floor's own two fds on {@code node} (one for each kind of floor read). */
     static native boolean floorOpen(String node);
 
     static native void floorClose();
@@ -37,6 +37,9 @@ final class Uhid {
     /** poll + read of one report on the floor's fd, made into a new 64-char array. */
     static native char[] floorRead();
 
-    /** Drops whatever the floor's fd holds; how many reports that was. */
+    /** The same on the second fd after two CLOCK_MONOTONIC reads, as a deadline makes. */
+    static native char[] floorReadTwoClockReads();
+
+    /** Drops whatever the floor's fds hold; how many reports the first held. */
     static native int floorDrain();
 }
