@@ -60,6 +60,7 @@ if wants null; then
     echo
     null_platform --only calls
     # In a JVM of its own: memory an earlier section freed would hide what a leak takes.
+    echo
     null_platform --only memory | sed -n '/^### /,$p'
 fi
 

@@ -44,7 +44,7 @@ public final class NullPlatformBench {
                     break;
                 case "--quick":  // a smoke run: every section, few calls
                     repetitions = 3;
-                    callsPerRepetition = 2 * BATCH;
+                    callsPerRepetition = 10 * BATCH;
                     memoryCalls = 20_000;
                     break;
                 case "--only":
@@ -166,13 +166,14 @@ public final class NullPlatformBench {
         };
         // Every timed loop is compiled before anything counts.
         for (Paired.Loop[] loops : comparisons) {
-            paired.run(5, callsPerRepetition, null, loops);
+            paired.run(5, loops == comparisons[2] ? callsPerRepetition / 10 : callsPerRepetition,
+                    null, loops);
         }
         BridgeTables.heading("Null platform: per call through the JVM", Stats.format(
                 "ns per call, median (min-p90) over %d repetitions of %,d calls each, in batches"
-                        + " of %,d that take turns with the floors'; %d ns of timer cost taken off"
-                        + " each batch; a round of batches during which the JVM collected garbage"
-                        + " or compiled is dropped",
+                        + " of %,d that take turns with the floors' (a repetition's figure is its"
+                        + " median batch); %d ns of timer cost taken off each batch; a round of"
+                        + " batches during which the JVM collected garbage or compiled is dropped",
                 repetitions, callsPerRepetition, BATCH, Paired.TIMER_NANOS));
         BridgeTables.callHeader();
         Paired.Result reads = paired.run(repetitions, callsPerRepetition, null, comparisons[0]);
@@ -182,8 +183,11 @@ public final class NullPlatformBench {
         BridgeTables.callRow("scanner write(char[64])", "write: asks the length, copies 64",
                 writes, 0, 1, WRITE_TARGET);
         BridgeTables.callRow("", "write: copies 64 (length known)", writes, 0, 2, 0);
-        Paired.Result blocks = paired.run(repetitions, callsPerRepetition, null, comparisons[2]);
-        BridgeTables.callRow("scale read(), 16 records", "read: new char[1024]", blocks, 0, 1, 0);
+        // A block is sixteen reports and a 1024-char array: a tenth as many calls.
+        Paired.Result blocks = paired.run(repetitions, callsPerRepetition / 10, null,
+                comparisons[2]);
+        BridgeTables.callRow("scale read(), 16 records (a tenth as many calls)",
+                "read: new char[1024]", blocks, 0, 1, 0);
         Paired.Result scaleWrites =
                 paired.run(repetitions, callsPerRepetition, null, comparisons[3]);
         BridgeTables.callRow("scale write(char[64])", "write: asks the length, copies 64",

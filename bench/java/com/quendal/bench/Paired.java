@@ -7,7 +7,8 @@ import java.util.Arrays;
  * what the calls consume (untimed), then runs one batch of every loop; which loop goes first
  * rotates, so that none always meets the caches another left. A round during which the JVM
  * collected garbage or compiled is dropped whole (see {@link Noise}). Each repetition gives every
- * loop's mean per call over the rounds it kept.
+ * loop's median over its kept batches of the time per call: on a shared machine a batch that the
+ * scheduler interrupted is an outlier, which a mean would spread over the whole repetition.
  */
 final class Paired {
     /** One kind of call, made n times in a loop of its own; throws if a result is wrong. */
@@ -44,16 +45,16 @@ final class Paired {
     Result run(int repetitions, int callsPerRepetition, Runnable refill, Loop... loops) {
         double[][] ns = new double[loops.length][repetitions];
         long[] elapsed = new long[loops.length];
-        long[] sums = new long[loops.length];
+        final int wanted = Math.max(1, callsPerRepetition / batch);
+        double[][] kept = new double[loops.length][wanted];
         int rounds = 0;
         int dropped = 0;
         // A JVM that never stops compiling must still end the run: then some repetitions count
-        // fewer calls, and the dropped rounds say so.
-        final int mostRounds = 4 * (callsPerRepetition / batch) + 8;
+        // fewer batches, and the dropped rounds say so.
+        final int mostRounds = 4 * wanted + 8;
         for (int rep = 0; rep < repetitions; ++rep) {
-            Arrays.fill(sums, 0);
-            int calls = 0;
-            for (int round = 0; calls < callsPerRepetition && round < mostRounds; ++round) {
+            int batches = 0;
+            for (int round = 0; batches < wanted && round < mostRounds; ++round) {
                 if (refill != null) {
                     refill.run();
                 }
@@ -70,12 +71,13 @@ final class Paired {
                     continue;
                 }
                 for (int k = 0; k < loops.length; ++k) {
-                    sums[k] += elapsed[k];
+                    kept[k][batches] = (double) elapsed[k] / batch;
                 }
-                calls += batch;
+                ++batches;
             }
             for (int k = 0; k < loops.length; ++k) {
-                ns[k][rep] = calls == 0 ? Double.NaN : (double) sums[k] / calls;
+                ns[k][rep] = batches == 0 ? Double.NaN
+                                          : Stats.median(Arrays.copyOf(kept[k], batches));
             }
         }
         return new Result(ns, rounds, dropped);

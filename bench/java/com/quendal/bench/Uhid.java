@@ -37,8 +37,8 @@ final class Uhid {
     /** poll + read of one report on the floor's fd, made into a new 64-char array. */
     static native char[] floorRead();
 
-    /** The same on the second fd after two CLOCK_MONOTONIC reads, as a deadline makes. */
-    static native char[] floorReadTwoClockReads();
+    /** The same with poll's time-out 0, on the second fd: the bridge's own system calls. */
+    static native char[] floorReadNoWait();
 
     /** Drops whatever the floor's fds hold; how many reports the first held. */
     static native int floorDrain();
