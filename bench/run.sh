@@ -45,7 +45,9 @@ load() { cut -d' ' -f1-3 /proc/loadavg; }
 
 echo "## $(date -u '+%Y-%m-%d %H:%M UTC')"
 echo
-echo "Command: \`$command\` (commit $(git rev-parse --short HEAD 2>/dev/null || echo unknown))"
+commit=$(git rev-parse --short HEAD 2>/dev/null || echo unknown)
+git diff --quiet HEAD 2>/dev/null || commit+=", with uncommitted changes"
+echo "Command: \`$command\` (commit $commit)"
 echo
 echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | xargs)," \
     "Linux $(uname -r), $(g++ --version | head -1), $("$java" -version 2>&1 | head -1);" \

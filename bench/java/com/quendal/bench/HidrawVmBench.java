@@ -29,7 +29,7 @@ public final class HidrawVmBench {
     private int repetitions = 15;
     private int callsPerRepetition = 16_384;
     private int latencyPasses = 5;
-    private int latencyReports = 400;
+    private int latencyReports = 1000;
     private int opensPerBatch = 20;
     private List<String> sections = Arrays.asList("calls", "latency", "open");
 
