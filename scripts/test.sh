@@ -9,8 +9,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib/packages.sh
 
+# libbenchmark-dev: the linux preset compiles the benchmarks too (bench/), so that CI keeps them
+# building; bench/run.sh runs them.
 ensure_packages "${QUEN_BUILD_PACKAGES[@]}" "${QUEN_KERNEL_TEST_PACKAGES[@]}" libgtest-dev googletest \
-    junit5 clang-format clang-14 libclang-rt-14-dev
+    libbenchmark-dev junit5 clang-format clang-14 libclang-rt-14-dev
 
 logs=$(mktemp -d)
 trap 'rm -rf "$logs"' EXIT
