@@ -4,8 +4,8 @@
 //     another maker to crowd the enumeration;
 //   - input reports handed to uhid, queued at once or by a sender thread at a set moment with a
 //     CLOCK_MONOTONIC stamp (System.nanoTime's clock) taken just before the UHID_INPUT2 write;
-//   - the floor: poll + read of the same hidraw node into a new Java array, the least any read
-//     through the node costs.
+//   - the floors: poll (with the scanner's 500 ms time-out, or with none) + read on fds of their
+//     own on the same hidraw node, into a new Java array.
 // Benchmark-only: never in lib/, never installed. Java calls it from one thread at a time, except
 // that the sender thread runs beside a blocked read.
 #include <jni.h>
@@ -32,6 +32,7 @@
 namespace {
 
 using quen::test::UhidDevice;
+using quen::test::UniqueFd;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kReportChars = 64;  // as the bridge returns a 64-byte report: ID 0 and 63 bytes
@@ -117,14 +118,11 @@ class Sender {
 
 Sender sender;
 // The floor's own fds on the node: one for each kind of floor read, as each needs the reports.
-int floorFds[2] = {-1, -1};
+UniqueFd floorFds[2];
 
 void CloseFloor() {
-    for (int& fd : floorFds) {
-        if (fd >= 0) {
-            close(fd);
-            fd = -1;
-        }
+    for (UniqueFd& fd : floorFds) {
+        fd.Reset();
     }
 }
 
@@ -213,11 +211,11 @@ JNIEXPORT jboolean JNICALL Java_com_quendal_bench_Uhid_floorOpen(JNIEnv* env, jc
         return JNI_FALSE;
     }
     CloseFloor();
-    for (int& fd : floorFds) {
-        fd = open(path, O_RDWR | O_CLOEXEC | O_NONBLOCK);
+    for (UniqueFd& fd : floorFds) {
+        fd = UniqueFd::Open(path, O_RDWR | O_NONBLOCK);
     }
     env->ReleaseStringUTFChars(node, path);
-    return floorFds[0] >= 0 && floorFds[1] >= 0 ? JNI_TRUE : JNI_FALSE;
+    return floorFds[0].valid() && floorFds[1].valid() ? JNI_TRUE : JNI_FALSE;
 }
 
 JNIEXPORT void JNICALL Java_com_quendal_bench_Uhid_floorClose(JNIEnv*, jclass) {
@@ -248,24 +246,24 @@ jcharArray FloorRead(JNIEnv* env, int floorFd, int timeoutMs) {
 // The floor of a read: poll for the report (the scanner's 500 ms), read it, and make the Java
 // array of its 64 bytes. Null when nothing came.
 JNIEXPORT jcharArray JNICALL Java_com_quendal_bench_Uhid_floorRead(JNIEnv* env, jclass) {
-    return FloorRead(env, floorFds[0], kReadTimeoutMs);
+    return FloorRead(env, floorFds[0].get(), kReadTimeoutMs);
 }
 
 // The least a read through the node can cost: poll without a time-out (the kernel reads no clock
 // for it), then read, on the floor's second fd. The bridge's read of a queued report makes these
 // same two system calls.
 JNIEXPORT jcharArray JNICALL Java_com_quendal_bench_Uhid_floorReadNoWait(JNIEnv* env, jclass) {
-    return FloorRead(env, floorFds[1], 0);
+    return FloorRead(env, floorFds[1].get(), 0);
 }
 
 // Reads and drops whatever the floor's fds hold: how many reports the first held.
 JNIEXPORT jint JNICALL Java_com_quendal_bench_Uhid_floorDrain(JNIEnv*, jclass) {
     std::uint8_t bytes[kReportChars];
     jint drained = 0;
-    while (read(floorFds[0], bytes, sizeof bytes) > 0) {
+    while (read(floorFds[0].get(), bytes, sizeof bytes) > 0) {
         ++drained;
     }
-    while (read(floorFds[1], bytes, sizeof bytes) > 0) {
+    while (read(floorFds[1].get(), bytes, sizeof bytes) > 0) {
     }
     return drained;
 }
