@@ -1,83 +1,106 @@
 #!/usr/bin/env bash
 # Builds a Release tree with the benchmarks (build/bench) and runs them, printing the machine,
-# the date and every figure as Markdown, ready for bench/RESULTS.md:
-#   readers_bench  the readers' own work on the simulated bus (Google Benchmark)
-#   hidraw_bench   the hidraw channel's read and write per call against a bare poll+read and
-#                  write on the same socketpair (Google Benchmark)
-#   the JVM harness (bench/java)  the scanner bridge built on the simulated bus, through its
-#                  Java class, against a JNI floor of its own; the latency on the real clock;
-#                  Open against the number of interfaces; the resident set over a long run
+# the date and every figure as Markdown, ready for bench/RESULTS.md. Every figure is of shipped
+# code; nothing here runs on the simulated bus.
+#   null   the scanner and scale bridges built on the null platform (bench/null_platform: a read
+#          hands back a fixed report at once, a write is taken at once) through their Java
+#          classes, against the JNI floor in the same JVM; the resident set over long runs
+#   vm     the shipped Linux scanner bridge (lib/, the hidraw platform) in Debian's kernel under
+#          qemu (TCG, 2 vCPUs): the host's JVM runs in the guest, the scanner is made through uhid
+#          by a library in that JVM, and the floor is poll + read on the same hidraw node
+#   micro  hidraw_bench: the hidraw channel's code alone against bare system calls on a
+#          socketpair (no kernel HID code involved)
+# Each section prints the load average as it starts (the VM's sections the guest's, with the
+# host's before and after the VM).
 #
-# Usage: bench/run.sh [--only cpp|java] [--bridges DIR --jar JAR] [-- HARNESS-ARGS...]
-#   --bridges DIR  the harness loads libscannerlink.so from DIR instead of this tree's sim-lib:
-#                  another tree's build on the simulated bus, measured by the same harness
-#   --jar JAR      that tree's quenlink.jar
-#   HARNESS-ARGS   --quick, --repetitions N, --only calls,latency,open,memory
+# Usage: bench/run.sh [--only null,vm,micro] [--quick]
+#   --quick  a smoke run: every section, few calls; the figures mean nothing
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib/packages.sh
-ensure_packages "${QUEN_BUILD_PACKAGES[@]}" libbenchmark-dev
+ensure_packages "${QUEN_BUILD_PACKAGES[@]}" "${QUEN_KERNEL_TEST_PACKAGES[@]}" libbenchmark-dev
 
 command="bench/run.sh${*:+ $*}"
 build=$PWD/build/bench
-bridges=$build/sim-lib
-jar=$build/java/quenlink.jar
-only=all
+only=null,vm,micro
+quick=()
 while [ $# -gt 0 ]; do
     case $1 in
-        --bridges) bridges=$(realpath "$2"); shift 2 ;;
-        --jar) jar=$(realpath "$2"); shift 2 ;;
         --only) only=$2; shift 2 ;;
-        --) shift; break ;;
+        --quick) quick=(--quick); shift ;;
         *) echo "unknown argument: $1" >&2; exit 2 ;;
     esac
 done
+wants() { [[ ",$only," == *",$1,"* ]]; }
 
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DQUENLINK_BENCH=ON -DQUENLINK_TESTS=OFF \
-    -DQUENLINK_WERROR=ON >/dev/null
-cmake --build "$build" -j2 --target readers_bench hidraw_bench quenlink_bench >/dev/null
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DQUENLINK_TESTS=OFF -DQUENLINK_WERROR=ON \
+    >/dev/null
+cmake --build "$build" -j2 --target scannerlink quenlink_bench hidraw_bench >/dev/null
 
+java=$(readlink -f "$(command -v java)")
+classes="$build/java/quenlink.jar:$build/bench/java/quenlink-bench.jar"
+# A fixed heap, so that the resident set moves only with native memory, and one collector.
+jvm=(-XX:+UseSerialGC -Xms256m -Xmx256m)
 load() { cut -d' ' -f1-3 /proc/loadavg; }
 
 echo "## $(date -u '+%Y-%m-%d %H:%M UTC')"
 echo
-echo "Command: \`$command\` (commit $(git rev-parse --short HEAD 2>/dev/null || echo unknown))"
+commit=$(git rev-parse --short HEAD 2>/dev/null || echo unknown)
+git diff --quiet HEAD 2>/dev/null || commit+=", with uncommitted changes"
+echo "Command: \`$command\` (commit $commit)"
 echo
 echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | xargs)," \
-    "Linux $(uname -r), $(g++ --version | head -1), $(java -version 2>&1 | head -1);" \
+    "Linux $(uname -r), $(g++ --version | head -1), $("$java" -version 2>&1 | head -1);" \
     "load average at the start $(load)"
 
-if [ "$only" != java ]; then
+if wants null; then
+    null_platform() {
+        "$java" "${jvm[@]}" -XX:+AlwaysPreTouch \
+            -Djava.library.path="$build/bench-lib/null:$build/bench-lib" -cp "$classes" \
+            com.quendal.bench.NullPlatformBench "${quick[@]}" "$@"
+    }
     echo
-    echo "### readers_bench (load average $(load))"
+    null_platform --only calls
+    # In a JVM of its own: memory an earlier section freed would hide what a leak takes.
     echo
-    echo '```'
-    "$build/bin/readers_bench" --benchmark_min_time=0.5 2>&1
-    echo '```'
+    null_platform --only memory | sed -n '/^### /,$p'
+fi
+
+if wants vm; then
+    kernel_cache=$PWD/build/kernel-cache
+    bash tests/kernel/fetch-kernel.sh "$kernel_cache" >/dev/null 2>"$build/fetch-kernel.log" ||
+        { cat "$build/fetch-kernel.log" >&2; exit 1; }
+    console=$build/vm-console.log
     echo
-    echo "### hidraw_bench (load average $(load))"
+    echo "### Kernel VM"
+    echo
+    echo "Debian's kernel $(basename "$(readlink -f "$kernel_cache/current")") under" \
+        "qemu-system-x86_64 -accel tcg, 2 vCPUs, 1536 MiB; the host's JVM runs in the guest" \
+        "(a chroot of the host's /usr and /etc over 9p), with the shipped" \
+        "\`lib/libscannerlink.so\`. Host load average before the VM: $(load)."
+    echo
+    status=0
+    QUEN_KERNEL_CACHE=$kernel_cache QUEN_VM_SHARES="/usr:/etc:$build" \
+        QUEN_VM_EXTRA_PROGRAMS=$PWD/tests/kernel/host-root.sh QUEN_VM_CPUS=2 QUEN_VM_MEMORY=1536 \
+        QUEN_VM_TIME_LIMIT=1500 \
+        bash tests/kernel/run-in-vm.sh bench/vm/jvm-guest.sh "$java" "${jvm[@]}" \
+        -XX:-UsePerfData -Djava.library.path="$build/lib:$build/bench-lib" -cp "$classes" \
+        com.quendal.bench.HidrawVmBench "${quick[@]}" >"$console" 2>&1 || status=$?
+    sed -n '/^QUEN-BENCH-BEGIN/,/^QUEN-BENCH-END/p' "$console" | sed '1d;$d'
+    echo
+    echo "Host load average after the VM: $(load); the VM $(grep -o 'whole run [0-9.]* s' "$console")."
+    if [ "$status" != 0 ]; then
+        echo "the VM benchmark failed (status $status); console in $console" >&2
+        exit "$status"
+    fi
+fi
+
+if wants micro; then
+    echo
+    echo "### hidraw_bench: the channel's code on a socketpair (load average $(load))"
     echo
     echo '```'
     "$build/bin/hidraw_bench" --benchmark_repetitions=9 --benchmark_enable_random_interleaving=true \
         --benchmark_report_aggregates_only=true 2>&1
     echo '```'
-fi
-
-harness() {
-    # A fixed, pre-touched heap: the resident set then moves only with native memory.
-    QUENLINK_SIM_SCENARIO=$scenario java -XX:+UseSerialGC -Xms256m -Xmx256m -XX:+AlwaysPreTouch \
-        -Djava.library.path="$bridges:$build/bench-lib" \
-        -cp "$jar:$build/bench/java/quenlink-bench.jar" com.quendal.bench.BridgeBench "$@"
-}
-
-if [ "$only" != cpp ]; then
-    scenario=$(mktemp)
-    trap 'rm -f "$scenario"' EXIT
-    if [[ " $* " == *" --only "* ]]; then
-        harness "$@"
-    else
-        harness "$@" --only calls,latency,open
-        # In a JVM of its own: memory an earlier section freed would hide what a leak takes.
-        harness "$@" --only memory | sed -n '/^### /,$p'
-    fi
 fi

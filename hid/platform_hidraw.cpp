@@ -333,17 +333,7 @@ IoOutcome WriteOutputReport(NativeHandle channel, NativeHandle, const std::uint8
     return AsChannel(channel)->Write(report, length);
 }
 
-std::int64_t MonotonicNowNs() {
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return std::int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
-}
-
-void SleepUntilNs(std::int64_t ns) {
-    const timespec end{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &end, nullptr) == EINTR) {
-    }
-}
+// MonotonicNowNs and SleepUntilNs: platform_posix_clock.cpp.
 
 }  // namespace platform
 }  // namespace quen::hid

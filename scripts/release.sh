@@ -37,7 +37,8 @@ build_platform() {
     [ "$platform" = linux-x86_64 ] || extra+=("-DQUENLINK_PREBUILT_JAR=$jar_build/java/quenlink.jar")
     # shellcheck disable=SC2046
     cmake -S . -B "$build" $(toolchain "$platform") -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DQUENLINK_WERROR=ON -DQUENLINK_TESTS=OFF -DQUENLINK_RELEASE_PLATFORM="$platform" \
+        -DQUENLINK_WERROR=ON -DQUENLINK_TESTS=OFF -DQUENLINK_BENCH=OFF \
+        -DQUENLINK_RELEASE_PLATFORM="$platform" \
         -DCPACK_PACKAGE_DIRECTORY="$out" "${extra[@]}" >/dev/null
     cmake --build "$build" -j2 >/dev/null
     rm -rf "${out:?}/$platform" "$out"/quenlink-*-"$platform".*

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <linux/uhid.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -61,6 +62,12 @@ bool UhidDevice::Create(const UhidDeviceSpec& spec) {
     create.vendor = spec.vendorId;
     create.product = spec.productId;
     std::copy(spec.reportDescriptor.begin(), spec.reportDescriptor.end(), create.rd_data);
+    wake_ = UniqueFd(eventfd(0, EFD_CLOEXEC));
+    if (!wake_.valid()) {
+        error_ = std::string("eventfd: ") + std::strerror(errno);
+        uhid_.Reset();
+        return false;
+    }
     if (!Write(event, "UHID_CREATE2")) {
         uhid_.Reset();
         return false;
@@ -91,7 +98,8 @@ std::string UhidDevice::WaitForHidraw(std::chrono::milliseconds timeout) {
     return {};
 }
 
-bool UhidDevice::SendInput(const std::vector<std::uint8_t>& report) {
+bool UhidDevice::SendInput(const std::vector<std::uint8_t>& report,
+                           std::chrono::steady_clock::time_point* handedAt) {
     uhid_event event{};
     if (report.size() > sizeof(event.u.input2.data)) {
         error_ = "SendInput: report too long";
@@ -100,6 +108,9 @@ bool UhidDevice::SendInput(const std::vector<std::uint8_t>& report) {
     event.type = UHID_INPUT2;
     event.u.input2.size = static_cast<std::uint16_t>(report.size());
     std::copy(report.begin(), report.end(), event.u.input2.data);
+    if (handedAt != nullptr) {
+        *handedAt = std::chrono::steady_clock::now();
+    }
     return Write(event, "UHID_INPUT2");
 }
 
@@ -123,6 +134,10 @@ void UhidDevice::Destroy() {
     event.type = UHID_DESTROY;
     Write(event, "UHID_DESTROY");
     stopping_ = true;
+    const std::uint64_t one = 1;
+    if (write(wake_.get(), &one, sizeof one) != static_cast<ssize_t>(sizeof one)) {
+        error_ = std::string("waking the answering thread: ") + std::strerror(errno);
+    }
     answerer_.join();
     uhid_.Reset();
 }
@@ -138,9 +153,9 @@ bool UhidDevice::Write(const uhid_event& event, const char* what) {
 void UhidDevice::AnswerKernel() {
     uhid_event event{};
     while (!stopping_) {
-        // A short poll, so that Destroy is never kept waiting for long.
-        pollfd waiting{uhid_.get(), POLLIN, 0};
-        if (poll(&waiting, 1, 10) <= 0 || read(uhid_.get(), &event, sizeof(event)) <= 0) {
+        pollfd waiting[2] = {{uhid_.get(), POLLIN, 0}, {wake_.get(), POLLIN, 0}};
+        if (poll(waiting, 2, -1) <= 0 || (waiting[0].revents & POLLIN) == 0 ||
+            read(uhid_.get(), &event, sizeof(event)) <= 0) {
             continue;
         }
         uhid_event reply{};

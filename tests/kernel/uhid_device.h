@@ -48,7 +48,10 @@ class UhidDevice {
     std::string WaitForHidraw(std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
     // Sends an input report as the device would: for numbered reports byte 0 is the ID.
-    bool SendInput(const std::vector<std::uint8_t>& report);
+    // `handedAt`, if given, receives the time just before the report went to uhid (the
+    // benchmarks' latency starts there).
+    bool SendInput(const std::vector<std::uint8_t>& report,
+                   std::chrono::steady_clock::time_point* handedAt = nullptr);
 
     // The oldest output report the host wrote that has not been taken yet, exactly as uhid
     // delivers it. False when none comes within `timeout`.
@@ -65,6 +68,9 @@ class UhidDevice {
     void AnswerKernel();
 
     UniqueFd uhid_;
+    // Written by Destroy, so that the answering thread can wait for the kernel without a time-out
+    // (an idle device then costs no wake-ups: 32 of them sit beside the benchmarks).
+    UniqueFd wake_;
     // Written into the device's phys field, so that its node is found by what it is rather than
     // by guessing its number.
     std::string marker_;

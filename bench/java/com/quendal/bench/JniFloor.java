@@ -12,15 +12,12 @@ final class JniFloor {
     /** A new 64-char array, filled like a 64-byte scanner report. */
     native char[] read();
 
+    /** A new 1024-char array, filled like a scale's block of 16 records. */
+    native char[] readBlock();
+
     /** Copies the first 64 chars out of {@code data}; always true. */
     native boolean write(char[] data);
 
     /** Asks the array's length, then copies up to 64 chars out of it; always true. */
     native boolean writeSized(char[] data);
-
-    /**
-     * Blocks on a bare condition variable until {@code System.nanoTime()} reaches
-     * {@code dueNanos}, then does what {@link #read()} does.
-     */
-    native char[] readAt(long dueNanos);
 }

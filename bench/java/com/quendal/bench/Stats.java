@@ -23,14 +23,13 @@ final class Stats {
         return Arrays.stream(values).min().orElse(Double.NaN);
     }
 
-    static double max(double[] values) {
-        return Arrays.stream(values).max().orElse(Double.NaN);
-    }
-
-    /** "median (min-max)", each value printed with {@code format}. */
+    /** "median (min-p90)", each value printed with {@code format}; "-" when there are none. */
     static String spread(double[] values, String format) {
+        if (values.length == 0) {
+            return "-";
+        }
         return String.format(Locale.ROOT, format + " (" + format + "-" + format + ")",
-                median(values), min(values), max(values));
+                median(values), min(values), percentile(values, 90));
     }
 
     static double[] ratios(double[] numerators, double[] denominators) {
