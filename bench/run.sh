@@ -67,7 +67,7 @@ if wants null; then
 fi
 
 if wants vm; then
-    kernel_cache=$PWD/build/kernel-cache
+    kernel_cache=${QUEN_KERNEL_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/quenlink/kernel-cache}
     bash tests/kernel/fetch-kernel.sh "$kernel_cache" >/dev/null 2>"$build/fetch-kernel.log" ||
         { cat "$build/fetch-kernel.log" >&2; exit 1; }
     console=$build/vm-console.log
