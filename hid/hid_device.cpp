@@ -95,11 +95,11 @@ std::int32_t HIDDevice::SendOutputReport(std::uint32_t dataBytes) {
     if (1 + dataBytes < reportLength) {
         std::memset(outputReport_ + 1 + dataBytes, 0, reportLength - 1 - dataBytes);
     }
-    const Deadline deadline(kWriteTimeoutMs);
+    // The platform bounds the write by itself: no clock is read here unless it fails.
     IoOutcome outcome = platform::WriteOutputReport(writeHandle_, writeEvent_, outputReport_,
                                                     reportLength, kWriteTimeoutMs);
     if (outcome == IoOutcome::Failed) {
-        outcome = ChannelFailed(ChannelKind::Write, deadline);
+        outcome = ChannelFailed(ChannelKind::Write, Deadline(kWriteTimeoutMs));
     }
     return outcome == IoOutcome::Completed ? 1 : 0;
 }

@@ -94,11 +94,12 @@ fi
 # --- The VM -------------------------------------------------------------------------------------
 # Two virtual CPUs let qemu run Wine's server, its services and the test on two host threads. The
 # guest's Wine needs some 600 MB. The guest checks first that it runs 32-bit programs, with the
-# probe from scripts/lib/host.sh beside it.
+# probe from scripts/lib/host.sh beside it, and builds its root of the host's programs with
+# host-root.sh.
 probe_dir=$(mktemp -d)
 trap 'rm -rf "$probe_dir"' EXIT
 write_elf32 "$probe_dir/elf32"
-export QUEN_VM_EXTRA_PROGRAMS=$probe_dir/elf32
+export QUEN_VM_EXTRA_PROGRAMS=$probe_dir/elf32:$here/host-root.sh
 export QUEN_VM_MEMORY=2048 QUEN_VM_CPUS=2
 boot_guest() {  # boot_guest READ-ONLY-SHARES READ-WRITE-SHARES TIME-LIMIT MODE [ARGS...]
     QUEN_VM_SHARES=/usr:/etc:$udev_dir:$1 QUEN_VM_SHARES_RW=$2 QUEN_VM_TIME_LIMIT=$3 \

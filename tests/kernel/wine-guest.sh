@@ -36,25 +36,9 @@ fail() {
 [ $? -eq 42 ] || fail "this kernel does not run 32-bit programs either"
 
 # --- A root of the host's own programs: /usr and /etc over 9p, the rest made here -------------
+. /test/host-root.sh
 root=/wine-root
-mkdir -p "$root/root"
-shares=$(awk '$3 == "9p" { print $2 }' /proc/mounts)
-for folder in $shares; do
-    mkdir -p "$root$folder" && mount --bind "$folder" "$root$folder" || fail "cannot bind $folder"
-done
-# The host's top-level links into /usr (merged /usr): the loaders live behind /lib and /lib64.
-for link in bin sbin lib lib32 lib64; do
-    [ -d "/usr/$link" ] && ln -s "usr/$link" "$root/$link"
-done
-mkdir -p "$root/proc" "$root/sys" "$root/dev" "$root/tmp" "$root/run"
-mount -t proc proc "$root/proc"
-mount -t sysfs sysfs "$root/sys"
-# devtmpfs itself, so that hidraw nodes made later appear inside too.
-mount --bind /dev "$root/dev"
-mkdir -p /dev/shm
-for scratch in tmp run dev/shm; do
-    mount -t tmpfs tmpfs "$root/$scratch"
-done
+make_host_root "$root"
 mkdir -p "$root/run/udev"
 # The controller and Wine talk over the loopback interface; the guest has no other network.
 ip link set lo up
