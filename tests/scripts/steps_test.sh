@@ -10,7 +10,9 @@ fails=0
 # expect NAME EXIT-STATUS CLOSING-LINE FAILED-STEPS SCRIPT: runs SCRIPT as a test command would.
 expect() {
     local out status=0
-    out=$(bash -c "source '$steps'; steps_begin; $5" 2>&1) || status=$?
+    # A record of its own: run by the test command, the test must not join the command's record.
+    out=$(env -u QUEN_STEP_DIR -u QUEN_STEPS_OWNER bash -c "source '$steps'; steps_begin; $5" 2>&1) ||
+        status=$?
     local closing=${out##*$'\n'} named
     named=$(sed -n 's/^failed steps: //p' <<<"$out")
     if [ "$status" != "$2" ] || [ "$closing" != "$3" ] || [ "$named" != "$4" ]; then
