@@ -36,8 +36,9 @@ void CheckCollection(const TopLevelCollection& c, bool numbered, std::uint8_t* i
         Check(idOwners[id] == 0);  // an input report belongs to one collection only
         idOwners[id] = collectionTag;
     }
-    // Numbered: an input length exactly when some input ID; unnumbered: no ID at all.
-    Check(numbered ? anyInputId == (c.inputReportByteLength != 0) : !anyInputId);
+    // Numbered: an input length only with some input ID (an ID whose input items are all of 0
+    // bits is declared, as the kernel declares it, but makes no length); unnumbered: no ID at all.
+    Check(numbered ? (c.inputReportByteLength == 0 || anyInputId) : !anyInputId);
 }
 
 }  // namespace
