@@ -4,7 +4,7 @@
 # console is streamed to stdout. A kernel that cannot be fetched or booted, or a guest that never
 # reports PROGRAM's status, is a failure, never a skip.
 # Usage: run-in-vm.sh PROGRAM [ARGS...]
-# Environment: QUEN_KERNEL_CACHE  where fetch-kernel.sh keeps the kernel (default build/kernel-cache)
+# Environment: QUEN_KERNEL_CACHE  where fetch-kernel.sh keeps the kernel (default ~/.cache/quenlink/kernel-cache)
 #              QUEN_VM_TIME_LIMIT hard limit in seconds for the whole VM run (default 240)
 #              QUEN_VM_EXTRA_PROGRAMS  further static programs, colon-separated, put beside PROGRAM
 #              QUEN_VM_SHARES     host folders, colon-separated, shared read-only over virtio 9p and
@@ -21,7 +21,7 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-cache=${QUEN_KERNEL_CACHE:-$here/../../build/kernel-cache}
+cache=${QUEN_KERNEL_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/quenlink/kernel-cache}
 time_limit=${QUEN_VM_TIME_LIMIT:-240}
 memory=${QUEN_VM_MEMORY:-512}
 cpus=${QUEN_VM_CPUS:-1}

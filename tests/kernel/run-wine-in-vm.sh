@@ -14,7 +14,7 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-cache=${QUEN_KERNEL_CACHE:-$here/../../build/kernel-cache}
+cache=${QUEN_KERNEL_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/quenlink/kernel-cache}
 source "$here/../../scripts/lib/host.sh"
 
 say() { echo "run-wine-in-vm: $*"; }
