@@ -7,10 +7,6 @@
 make_host_root() {
     _root=$1
     mkdir -p "$_root/root"
-    for _folder in $(awk '$3 == "9p" { print $2 }' /proc/mounts); do
-        mkdir -p "$_root$_folder" && mount --bind "$_folder" "$_root$_folder" ||
-            fail "cannot bind $_folder"
-    done
     for _link in bin sbin lib lib32 lib64; do
         if [ -d "/usr/$_link" ]; then
             ln -s "usr/$_link" "$_root/$_link"
@@ -23,5 +19,10 @@ make_host_root() {
     mkdir -p /dev/shm
     for _scratch in tmp run dev/shm; do
         mount -t tmpfs tmpfs "$_root/$_scratch"
+    done
+    # The shares last, so that a share under /tmp (a checkout there) is not hidden by the tmpfs.
+    for _folder in $(awk '$3 == "9p" { print $2 }' /proc/mounts); do
+        mkdir -p "$_root$_folder" && mount --bind "$_folder" "$_root$_folder" ||
+            fail "cannot bind $_folder"
     done
 }
