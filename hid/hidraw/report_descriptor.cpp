@@ -28,7 +28,7 @@ enum GlobalTag : std::uint8_t {
 constexpr std::uint8_t kUsageTag = 0x0;  // the one local item that matters here
 
 // The kernel reads every prefix with tag 0xF as a long item (fetch_item, HID_ITEM_TAG_LONG),
-// not only the 0xFE the HID specification defines.
+// not only the 0xFE that the USB HID standard names.
 constexpr std::uint8_t kLongItemTag = 0xF;
 
 // Report types, as indexes of the per-type tables.

@@ -42,7 +42,7 @@ struct ReportDescriptorSummary {
 // one collection; without report IDs, that means several collections that carry data); data
 // both with and without a report ID; more than kMaxTopLevelCollections top-level collections.
 //
-// Where the kernel reads a descriptor otherwise than the HID specification's letter, this parser
+// Where the kernel reads a descriptor otherwise than the USB HID standard's letter, this parser
 // reads it as the kernel does, since the kernel decides what a node delivers: every prefix with
 // tag 0xF is a long item (skipped); a usage without its page in its data takes the page in force
 // at the main item (hid_concatenate_last_usage_page); a data item of 0 bits still declares its

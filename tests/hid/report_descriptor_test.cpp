@@ -120,7 +120,7 @@ TEST(ReportDescriptor, UsagePagesLongItemsAndPushPop) {
     EXPECT_TRUE(summary.collections[0].HasInputReportId(2));
 }
 
-// Where the kernel's reading and the HID specification's letter differ, the kernel's: it decides
+// Where the kernel's reading and the USB HID standard's letter differ, the kernel's: it decides
 // which reports a node delivers.
 TEST(ReportDescriptor, ReadsTheDescriptorAsTheKernelDoes) {
     ReportDescriptorSummary summary;
