@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # Fetches Debian's current amd64 kernel into CACHE-DIR for the kernel tests, without installing
 # it: the uncompressed vmlinux (qemu boots it in a few seconds instead of ten), the modules that
-# make uhid devices appear as hidraw nodes, and those that mount host folders over virtio 9p (for
-# guests that run the host's own programs), each with whatever it depends on.
+# make uhid devices appear as hidraw nodes, those that mount host folders over virtio 9p (for
+# guests that run the host's own programs), and those that plug USB gadgets into the guest's own
+# USB host side (a virtual controller, configfs, the gadget's HID function, usbhid), each with
+# whatever it depends on.
 # Usage: fetch-kernel.sh CACHE-DIR
-# Prints the kernel folder (vmlinux, modules/*.ko, modules/order, modules/order-9p: the load
-# orders of the two sets) on stdout, also linked as
+# Prints the kernel folder (vmlinux, modules/*.ko, modules/order, modules/order-9p,
+# modules/order-usb: the load orders of the three sets) on stdout, also linked as
 # CACHE-DIR/current; everything else goes to stderr. Idempotent: a kernel already in the cache
-# costs one apt-cache look-up. Only the newest kernel is kept.
+# costs one apt-cache look-up; a cached kernel that lacks a set is completed. Only the newest
+# kernel is kept.
 set -euo pipefail
 
 [ $# -eq 1 ] || {
@@ -19,6 +22,9 @@ cache=$1
 wanted_modules=(hid hid_generic uhid)
 # Host folders in the guest: the virtio PCI transport, 9p over it, and the file system.
 share_modules=(virtio_pci 9pnet_virtio 9p)
+# USB gadgets: dummy_hcd is both a device controller (the gadget's side) and a host controller (the
+# side usbhid binds, as on a till); configfs makes gadgets, usb_f_hid is their HID function.
+usb_modules=(usb_common usbcore udc_core dummy_hcd configfs libcomposite usb_f_hid usbhid)
 
 say() { echo "fetch-kernel: $*" >&2; }
 fail() {
@@ -58,7 +64,7 @@ ready() {
 }
 kernel_dir=$cache/$package
 if [ -f "$kernel_dir/vmlinux" ] && [ -f "$kernel_dir/modules/order" ] &&
-    [ -f "$kernel_dir/modules/order-9p" ]; then
+    [ -f "$kernel_dir/modules/order-9p" ] && [ -f "$kernel_dir/modules/order-usb" ]; then
     ready
 fi
 
@@ -107,7 +113,7 @@ module_depends() {  # module_depends FILE: the names the module needs loaded fir
 
 mkdir -p "$work/x" "$work/kernel/modules"
 patterns=('./boot/vmlinuz-*')
-for m in "${wanted_modules[@]}" "${share_modules[@]}"; do
+for m in "${wanted_modules[@]}" "${share_modules[@]}" "${usb_modules[@]}"; do
     patterns+=("$(module_pattern "$m")")
 done
 extract "${patterns[@]}"
@@ -147,6 +153,12 @@ for m in "${share_modules[@]}"; do
     place_module "$m"
 done
 printf '%s\n' "${order[@]}" >"$work/kernel/modules/order-9p"
+# The USB set likewise (it shares nothing with the 9p set).
+order=()
+for m in "${usb_modules[@]}"; do
+    place_module "$m"
+done
+printf '%s\n' "${order[@]}" >"$work/kernel/modules/order-usb"
 
 is_elf() { [ "$(head -c 4 "$1" | od -An -c | tr -d ' ')" = '177ELF' ]; }
 
@@ -164,8 +176,18 @@ done
 
 # Only the newest kernel stays: each is some 70 MB.
 for old in "$cache"/linux-image-*; do
-    [ -e "$old" ] && rm -rf "$old"
+    [ -e "$old" ] && [ "$old" != "$kernel_dir" ] && rm -rf "$old"
 done
-mv "$work/kernel" "$kernel_dir"
+if [ -d "$kernel_dir" ]; then
+    # Completing a cached kernel that lacked a set: other runs may be booting it right now, so
+    # files are only added, and each order file appears whole (a rename) after its modules.
+    cp -n "$work"/kernel/modules/*.ko "$kernel_dir/modules/"
+    for list in order order-9p order-usb; do
+        cp "$work/kernel/modules/$list" "$kernel_dir/modules/.$list.new"
+        mv -f "$kernel_dir/modules/.$list.new" "$kernel_dir/modules/$list"
+    done
+else
+    mv "$work/kernel" "$kernel_dir"
+fi
 say "$package ready in $(($(date +%s) - start)) s: $(du -sh "$kernel_dir" | cut -f1) in $kernel_dir"
 ready

@@ -18,6 +18,9 @@
 #                                 written files nobody reads afterwards
 #              QUEN_VM_MEMORY     the guest's memory in MiB (default 512)
 #              QUEN_VM_CPUS       the guest's virtual CPUs (default 1)
+#              QUEN_VM_USB        1: also load the USB gadget modules (four virtual controllers,
+#                                 dummy_udc.0-3, their host side bound by usbhid) and mount configfs
+#                                 at /sys/kernel/config, for programs that plug USB HID gadgets in
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -96,6 +99,14 @@ add_shares() {  # add_shares LIST QEMU-OPTIONS MOUNT-OPTIONS
 add_shares "${QUEN_VM_SHARES:-}" ",readonly=on" cache=loose
 add_shares "${QUEN_VM_SHARES_RW:-}" "" cache=mmap
 add_shares "${QUEN_VM_SHARES_RW_CACHED:-}" "" cache=loose
+usb_modules=""
+usb_mount=""
+if [ "${QUEN_VM_USB:-0}" = 1 ]; then
+    [ -f "$kernel_dir/modules/order-usb" ] ||
+        fail "the kernel cache has no USB gadget modules: run fetch-kernel.sh"
+    usb_modules=$(tr '\n' ' ' <"$kernel_dir/modules/order-usb")
+    usb_mount="mount -t configfs none /sys/kernel/config || share_failed=configfs"
+fi
 share_modules=""
 if [ ${#share_options[@]} -gt 0 ]; then
     [ -f "$kernel_dir/modules/order-9p" ] || fail "the kernel cache has no 9p modules: run fetch-kernel.sh"
@@ -113,18 +124,23 @@ mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
 echo "QUEN-VM-BOOTED \$(cut -d' ' -f1 /proc/uptime)"
-for module in \$(cat /modules/order) $share_modules; do
-    if ! insmod "/modules/\$module"; then
+for module in \$(cat /modules/order) $usb_modules $share_modules; do
+    # One gadget per virtual controller, and no more than four HID functions exist at once.
+    parameters=""
+    [ "\$module" = dummy_hcd.ko ] && parameters="num=4"
+    if ! insmod "/modules/\$module" \$parameters; then
         echo "QUEN-VM-ERROR cannot load \$module"
         poweroff -f
     fi
 done
 share_failed=""
+$usb_mount
 $share_mounts
 if [ -n "\$share_failed" ]; then
     echo "QUEN-VM-ERROR cannot mount \$share_failed"
     poweroff -f
 fi
+echo "QUEN-VM-MODULES-LOADED \$(cut -d' ' -f1 /proc/uptime)"
 cd /test
 $command_line
 status=\$?

@@ -20,48 +20,47 @@
 #include <thread>
 #include <vector>
 
+#include "kernel/test_device.h"
 #include "kernel/unique_fd.h"
 
 struct uhid_event;
 
 namespace quen::test {
 
-struct UhidDeviceSpec {
-    std::string name;
-    std::uint16_t vendorId = 0;
-    std::uint16_t productId = 0;
-    std::vector<std::uint8_t> reportDescriptor;
-};
+using UhidDeviceSpec = TestDeviceSpec;
 
-class UhidDevice {
+class UhidDevice : public TestDevice {
   public:
     UhidDevice() = default;
-    ~UhidDevice();
+    ~UhidDevice() override;
     UhidDevice(const UhidDevice&) = delete;
     UhidDevice& operator=(const UhidDevice&) = delete;
 
     // Plugs the device in (bus USB). False, with the cause in error(), when uhid refuses it.
-    bool Create(const UhidDeviceSpec& spec);
+    bool Create(const UhidDeviceSpec& spec) override;
 
     // Waits until the kernel has bound the device and its /dev/hidrawN node exists, which happens
     // asynchronously some milliseconds after Create. The node's path, or empty after `timeout`.
-    std::string WaitForHidraw(std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    std::string WaitForHidraw(std::chrono::milliseconds timeout = std::chrono::seconds(5)) override;
 
     // Sends an input report as the device would: for numbered reports byte 0 is the ID.
     // `handedAt`, if given, receives the time just before the report went to uhid (the
     // benchmarks' latency starts there).
     bool SendInput(const std::vector<std::uint8_t>& report,
-                   std::chrono::steady_clock::time_point* handedAt = nullptr);
+                   std::chrono::steady_clock::time_point* handedAt);
+    bool SendInput(const std::vector<std::uint8_t>& report) override {
+        return SendInput(report, nullptr);
+    }
 
     // The oldest output report the host wrote that has not been taken yet, exactly as uhid
     // delivers it. False when none comes within `timeout`.
     bool ReceiveOutput(std::vector<std::uint8_t>& report,
-                       std::chrono::milliseconds timeout = std::chrono::seconds(2));
+                       std::chrono::milliseconds timeout = std::chrono::seconds(2)) override;
 
     // Unplugs the device: readers of its node see a hang-up. The destructor does it too.
-    void Destroy();
+    void Destroy() override;
 
-    const std::string& error() const { return error_; }
+    const std::string& error() const override { return error_; }
 
   private:
     bool Write(const uhid_event& event, const char* what);
