@@ -20,6 +20,8 @@ std::int32_t HIDDevice::FindDevice(std::int32_t vendorId, std::int32_t usagePage
         // zero, whatever a device with longer reports left there.
         std::memset(inputReport_, 0, sizeof inputReport_);
         usage_ = usage;
+        searchUsages_ = &usage_;
+        searchUsageCount_ = 1;
         found_ = 1;
         std::memcpy(devicePath_, path, sizeof devicePath_);
     }
@@ -41,11 +43,18 @@ std::int32_t HIDDevice::OpenDevice() {
     return 1;
 }
 
+void HIDDevice::SearchAgainWith(const std::int32_t* usages, std::size_t count) {
+    searchUsages_ = usages;
+    searchUsageCount_ = count;
+}
+
 void HIDDevice::OpenChannels(const char* path) {
     // A second open without a close would otherwise leak the first pair of channels.
     CloseDevice();
     readHandle_ = platform::OpenChannel(path, ChannelKind::Read);
     writeHandle_ = platform::OpenChannel(path, ChannelKind::Write);
+    read_ = ChannelState{caps_.inputReportByteLength, 0};
+    write_ = ChannelState{caps_.outputReportByteLength, 0};
     if (readEvent_ == kNoEvent) {
         readEvent_ = platform::CreateCompletionEvent();
     }
@@ -91,7 +100,7 @@ std::int32_t HIDDevice::SendOutputReport(std::uint32_t dataBytes) {
     // zeros. Only those bytes are written: clearing the whole buffer first would cost more than
     // the rest of the call.
     outputReport_[0] = 0;
-    const std::uint32_t reportLength = caps_.outputReportByteLength;
+    const std::uint32_t reportLength = write_.reportLength;
     if (1 + dataBytes < reportLength) {
         std::memset(outputReport_ + 1 + dataBytes, 0, reportLength - 1 - dataBytes);
     }
@@ -99,6 +108,10 @@ std::int32_t HIDDevice::SendOutputReport(std::uint32_t dataBytes) {
     IoOutcome outcome = platform::WriteOutputReport(writeHandle_, writeEvent_, outputReport_,
                                                     reportLength, kWriteTimeoutMs);
     if (outcome == IoOutcome::Failed) {
+        // A report that met a failed channel is not sent again on a reattached one: the caller
+        // learns that it was not delivered, and the next write goes to the device found again.
+        // A resend would need the clock read before every write to stay within the bound.
+        Reattach(ChannelKind::Write);
         outcome = ChannelFailed(ChannelKind::Write, Deadline(kWriteTimeoutMs));
     }
     return outcome == IoOutcome::Completed ? 1 : 0;
@@ -109,16 +122,63 @@ IoOutcome HIDDevice::AwaitInputReport(std::uint32_t timeoutMs) {
         return IoOutcome::Failed;
     }
     const Deadline deadline(timeoutMs);
-    const std::uint32_t length = caps_.inputReportByteLength;
-    if (length == 0) {
+    if (read_.reportLength == 0) {
         // A collection without input reports never delivers one: every read of it fails.
         return ChannelFailed(ChannelKind::Read, deadline);
     }
-    // Bytes past the report length are zero already (FindDevice).
-    std::memset(inputReport_, 0, length);
-    const IoOutcome outcome =
-        platform::ReadInputReport(readHandle_, readEvent_, inputReport_, length, timeoutMs);
+    IoOutcome outcome = ReadOnce(timeoutMs);
+    if (outcome == IoOutcome::Failed && Reattach(ChannelKind::Read)) {
+        // The device is back: what is left of this read's time-out waits on it.
+        const std::uint32_t leftMs = deadline.RemainingMs();
+        outcome = leftMs == 0 ? IoOutcome::TimedOut : ReadOnce(leftMs);
+    }
     return outcome == IoOutcome::Failed ? ChannelFailed(ChannelKind::Read, deadline) : outcome;
+}
+
+IoOutcome HIDDevice::ReadOnce(std::uint32_t timeoutMs) {
+    const std::uint32_t length = read_.reportLength;
+    if (length == 0) {
+        return IoOutcome::Failed;
+    }
+    // Bytes past the report length are zero already (FindDevice, Reattach).
+    std::memset(inputReport_, 0, length);
+    return platform::ReadInputReport(readHandle_, readEvent_, inputReport_, length, timeoutMs);
+}
+
+bool HIDDevice::Reattach(ChannelKind kind) {
+    const bool reading = kind == ChannelKind::Read;
+    ChannelState& state = reading ? read_ : write_;
+    const std::int64_t now = platform::MonotonicNowNs();
+    if (now < state.nextSearchNs) {
+        return false;
+    }
+    state.nextSearchNs = now + std::int64_t{searchPaceMs_} * 1000000;
+    InterfaceMatch match;
+    char path[kDevicePathCapacity];
+    bool present = false;
+    for (std::size_t i = 0; i < searchUsageCount_ && !present; ++i) {
+        present =
+            FindFirstInterface(vendorId_, usagePage_, searchUsages_[i], &match, path, sizeof path);
+    }
+    if (!present) {
+        return false;
+    }
+    const NativeHandle reopened = platform::OpenChannel(path, kind);
+    if (reopened == kInvalidHandle) {
+        return false;
+    }
+    NativeHandle& handle = reading ? readHandle_ : writeHandle_;
+    platform::CloseChannel(handle);
+    handle = reopened;
+    if (reading) {
+        state.reportLength = match.caps.inputReportByteLength;
+        // The device found again may describe shorter reports: nothing of the old ones may show
+        // past the new length.
+        std::memset(inputReport_, 0, sizeof inputReport_);
+    } else {
+        state.reportLength = match.caps.outputReportByteLength;
+    }
+    return true;
 }
 
 IoOutcome HIDDevice::ChannelFailed(ChannelKind kind, const Deadline& deadline) {

@@ -3,6 +3,7 @@
 // closes the channels again. Each bridge derives its own reader from it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "hid/deadline.h"
@@ -13,10 +14,19 @@ namespace quen::hid {
 inline constexpr std::uint32_t kReportBufferSize = 256;
 inline constexpr std::uint32_t kDevicePathCapacity = 1025;  // 1024 characters and the NUL
 inline constexpr std::uint32_t kWriteTimeoutMs = 6000;
+// How often a channel whose device is gone searches for it again, unless the reader says.
+inline constexpr std::uint32_t kDefaultSearchPaceMs = 500;
 
+// Reseat recovery: a read or write whose open channel fails (the cable was reseated, the device
+// re-enumerated after a firmware flash) searches again for the device it was opened on, by vendor
+// and usages, and reopens only its own channel on what it finds, possibly under another path and
+// with other report lengths. So reads resume without the application closing and reopening. A
+// channel searches at most once per pace (the reader's time-out), so a device that stays away costs
+// one enumeration per read rather than a busy loop. CloseDevice ends it; OpenDevice starts afresh.
 class HIDDevice {
   public:
-    HIDDevice() = default;
+    explicit HIDDevice(std::uint32_t searchPaceMs = kDefaultSearchPaceMs)
+        : searchPaceMs_(searchPaceMs) {}
     // Releases nothing: at library unload, channels and events still open stay open until the
     // process ends, rather than being closed under a call that might still be running.
     virtual ~HIDDevice() = default;
@@ -30,6 +40,9 @@ class HIDDevice {
     bool DeviceExists(std::int32_t vendorId, std::int32_t usagePage, std::int32_t usage) const;
     // Opens the channels on the remembered path; 1 if a device was remembered, else 0.
     std::int32_t OpenDevice();
+    // The usages, in order of preference, that reseat recovery searches for until the next
+    // FindDevice; by default only the usage FindDevice found. `usages` must outlive the device.
+    void SearchAgainWith(const std::int32_t* usages, std::size_t count);
     // Sends `length` bytes as one output report after report ID 0; 1 when the device took it.
     std::int32_t WriteReport(const std::uint8_t* data, std::uint32_t length);
     // The same from 16-bit chars (a Java char array's), each giving its low byte: the chars go
@@ -47,6 +60,10 @@ class HIDDevice {
     const char* devicePath() const { return devicePath_; }
     bool readChannelOpen() const { return readHandle_ != kInvalidHandle; }
     bool writeChannelOpen() const { return writeHandle_ != kInvalidHandle; }
+    // Report lengths of the device each channel is open on now: the found ones until a reseat
+    // recovery reopens a channel on a device that describes its reports otherwise.
+    std::uint32_t readReportLength() const { return read_.reportLength; }
+    std::uint32_t writeReportLength() const { return write_.reportLength; }
 
   protected:
     // One read of a whole input report into inputReport_: its first report-length bytes are
@@ -66,6 +83,20 @@ class HIDDevice {
     // operation's own time-out: the one place that decides what a failed channel costs the
     // caller.
     IoOutcome ChannelFailed(ChannelKind kind, const Deadline& deadline);
+    // Reseat recovery for one channel: when its pace allows, searches for the device again and,
+    // if one matches and its channel opens, puts that channel in place of the failed one. True
+    // when it did. Touches only that channel's state, so a read thread and a write thread may
+    // recover at the same time.
+    bool Reattach(ChannelKind kind);
+    // One platform read of a whole input report into inputReport_.
+    IoOutcome ReadOnce(std::uint32_t timeoutMs);
+
+    // What each direction keeps of its own, so that the read and the write thread never write
+    // what the other uses.
+    struct ChannelState {
+        std::uint32_t reportLength = 0;
+        std::int64_t nextSearchNs = 0;  // no search before this, on the platform's clock
+    };
 
     std::int32_t vendorId_ = -1;
     std::int32_t productId_ = -1;
@@ -80,6 +111,11 @@ class HIDDevice {
     NativeHandle writeEvent_ = kNoEvent;
     std::uint8_t inputReport_[kReportBufferSize] = {};
     std::uint8_t outputReport_[kReportBufferSize] = {};
+    ChannelState read_;
+    ChannelState write_;
+    const std::int32_t* searchUsages_ = &usage_;
+    std::size_t searchUsageCount_ = 1;
+    const std::uint32_t searchPaceMs_;
 };
 
 }  // namespace quen::hid

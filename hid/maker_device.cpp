@@ -21,7 +21,12 @@ bool MakerDeviceExists(const HIDDevice& device, UsageChoice choice) {
 }
 
 bool OpenMakerDevice(HIDDevice& device, UsageChoice choice) {
-    return FindMakerDevice(device, choice) && device.OpenDevice() != 0;
+    if (!FindMakerDevice(device, choice)) {
+        return false;
+    }
+    // A device that comes back after a reseat is taken by the same order of preference.
+    device.SearchAgainWith(choice.usages, choice.count);
+    return device.OpenDevice() != 0;
 }
 
 }  // namespace quen::hid

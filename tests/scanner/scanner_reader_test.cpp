@@ -177,16 +177,43 @@ TEST_F(ScannerRead, ClosedOrNeverFoundDeviceReturnsZeroAtOnce) {
     EXPECT_EQ(bus().counters().reads, 0);
 }
 
-TEST_F(ScannerRead, UnpluggedScannerGivesNothingAfterTheFull500MsEveryTime) {
-    // A caller that reads until it gets data keeps its pace instead of spinning a core.
+TEST_F(ScannerRead, UnpluggedScannerGivesNothingAfterTheFull500MsUntilItIsPluggedBackIn) {
+    // A caller that reads until it gets data keeps its pace instead of spinning a core, and each
+    // read searches once for the scanner, which it reads again as soon as it is back.
+    const int searchesBefore = bus().counters().listsOpened;
     bus().Unplug(kPath);
     std::vector<std::uint8_t> got;
     EXPECT_EQ(Read(got), 0);
     EXPECT_EQ(bus().NowMs(), 500u);
-    bus().Replug(kPath);  // the open channel stays dead
     EXPECT_EQ(Read(got), 0);
     EXPECT_EQ(bus().NowMs(), 1000u);
     EXPECT_EQ(bus().counters().cancels, 0);  // failed reads, not time-outs
+    EXPECT_EQ(bus().counters().listsOpened - searchesBefore, 2);
+    bus().Replug(kPath);
+    Queue(1200, ScannerReport(7, 0, {'o', 'k'}));
+    ASSERT_EQ(Read(got), 1);  // no Close, no Open
+    EXPECT_EQ(got.size(), 8u);
+    EXPECT_EQ(bus().NowMs(), 1200u);
+}
+
+TEST_F(ScannerRead, ScannerBackUnderAnotherPathWithOtherReportLengthsIsUsedAsItIsNow) {
+    // As after a firmware flash: the device re-enumerates elsewhere and describes longer reports.
+    bus().Unplug(kPath);
+    auto flashed = ScannerInterface("/sim/flashed");
+    flashed.inputReportLength = 128;
+    flashed.outputReportLength = 33;
+    bus().AddInterface(flashed);
+    auto report = ScannerReport(100, 0);
+    report.resize(128, 'x');
+    bus().QueueReport("/sim/flashed", 0, report);
+    std::vector<std::uint8_t> got;
+    ASSERT_EQ(Read(got), 1);
+    EXPECT_EQ(got.size(), 101u);
+    const std::uint8_t data[] = {0x41};
+    EXPECT_EQ(device.WriteReport(data, 1), 0) << "met the failed channel: not sent";
+    EXPECT_EQ(device.WriteReport(data, 1), 1);
+    ASSERT_EQ(bus().Wire("/sim/flashed").size(), 1u);
+    EXPECT_EQ(bus().Wire("/sim/flashed")[0].bytes.size(), 33u);
 }
 
 TEST_F(ScannerRead, CollectionWithoutInputReportsGivesNothingAfterTheFull500Ms) {

@@ -188,14 +188,15 @@ TEST_F(ScannerBridge, CloseBeforeOpenAndTwiceIsTrue) {
 
 TEST_F(ScannerBridge, OneThreadReadsWhileAnotherWritesAsReportsArriveInRealTime) {
     // The use the bridge allows, one reader and one writer at once, each with its own JNIEnv,
-    // while the device sends scans: run under ThreadSanitizer, this finds any data race.
+    // while the device sends scans and its cable is reseated midway: both threads find the
+    // scanner again on their own. Run under ThreadSanitizer, this finds any data race.
     bus().Reset(hid::sim::ClockMode::Real);
     bus().AddInterface(ScannerInterface("/sim/scanner"));
     bus().SetWriteBehaviour("/sim/scanner", WriteBehaviour::Complete, 2);
     ASSERT_TRUE(Open());
     std::atomic<bool> stop{false};
-    int scans = 0;
-    int writes = 0;
+    std::atomic<int> scans{0};
+    std::atomic<int> writes{0};
     std::thread reader([&] {
         FakeJni own;
         while (!stop) {
@@ -209,20 +210,31 @@ TEST_F(ScannerBridge, OneThreadReadsWhileAnotherWritesAsReportsArriveInRealTime)
             writes += Java_com_quendal_javapos_usb_QuenHIDOper_write(own.env(), nullptr, command);
         }
     });
-    int queued = 0;
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-    while (std::chrono::steady_clock::now() < end) {
-        bus().QueueReport("/sim/scanner", bus().NowMs(), ScannerReport(7, 0, {'4', '2'}));
-        ++queued;
-        std::this_thread::sleep_for(std::chrono::milliseconds(3));
-    }
+    const auto queueFor = [this](std::chrono::milliseconds span) {
+        int queued = 0;
+        const auto end = std::chrono::steady_clock::now() + span;
+        while (std::chrono::steady_clock::now() < end) {
+            bus().QueueReport("/sim/scanner", bus().NowMs(), ScannerReport(7, 0, {'4', '2'}));
+            ++queued;
+            std::this_thread::sleep_for(std::chrono::milliseconds(3));
+        }
+        return queued;
+    };
+    queueFor(std::chrono::milliseconds(1500));
+    EXPECT_GT(scans, 0);
+    bus().Unplug("/sim/scanner");  // drops what was still queued
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    const int writesWhileAway = writes;
+    bus().Replug("/sim/scanner");
+    const int scansWhileAway = scans;  // nothing can arrive before the next report is queued
+    const int queued = queueFor(std::chrono::milliseconds(2500));
     stop = true;
     reader.join();
     writer.join();
-    EXPECT_GT(writes, 0);
-    EXPECT_GT(scans, 0);
-    EXPECT_EQ(static_cast<std::size_t>(scans) + bus().PendingReports("/sim/scanner"),
-              static_cast<std::size_t>(queued));
+    EXPECT_GT(writes, writesWhileAway);
+    EXPECT_EQ(
+        static_cast<std::size_t>(scans - scansWhileAway) + bus().PendingReports("/sim/scanner"),
+        static_cast<std::size_t>(queued));
     EXPECT_EQ(bus().WireTotal("/sim/scanner"), static_cast<std::uint64_t>(writes));
 }
 
