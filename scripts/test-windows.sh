@@ -37,7 +37,7 @@ add_i386() {
 step "Windows: install the cross compilers and Wine" eval 'add_i386 &&
     ensure_packages "${QUEN_BUILD_PACKAGES[@]}" googletest g++-mingw-w64-i686-posix \
         g++-mingw-w64-x86-64-posix wine wine64 wine32:i386 "${QUEN_KERNEL_TEST_PACKAGES[@]}" \
-        "${QUEN_WINE_VM_PACKAGES[@]}"' || exit 0
+        "${QUEN_UDEVD_VM_PACKAGES[@]}"' || exit 0
 
 cd "$repo" || exit 1
 

@@ -1,6 +1,7 @@
 #include "sim/sim_bus.h"
 
 #include <algorithm>
+#include <limits>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -121,6 +122,37 @@ void SimBus::Replug(std::string_view path) {
     }
 }
 
+void SimBus::ScheduleReseat(std::string_view path, std::uint64_t atMs, std::uint64_t awayMs) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (SimInterface* found = FindInterface(path)) {
+            found->plugChanges.push_back(PlugChange{atMs, false});
+            found->plugChanges.push_back(PlugChange{atMs + awayMs, true});
+        }
+    }
+    changed_.notify_all();
+}
+
+void SimBus::ApplyDuePlugChanges() {
+    const std::int64_t now = clock_.NowNs();
+    for (const auto& device : interfaces_) {
+        auto& changes = device->plugChanges;
+        while (!changes.empty() && clock_.DueNs(changes.front().atMs) <= now) {
+            if (!changes.front().plugged && device->plugged) {
+                device->plugged = false;
+                ++device->plugGeneration;
+                while (!device->reports.empty() &&
+                       clock_.DueNs(device->reports.front().atMs) <= now) {
+                    device->reports.pop_front();
+                }
+            } else if (changes.front().plugged) {
+                device->plugged = true;
+            }
+            changes.pop_front();
+        }
+    }
+}
+
 void SimBus::FailEventCreation(bool fail) {
     std::lock_guard<std::mutex> lock(mutex_);
     failEventCreation_ = fail;
@@ -166,6 +198,7 @@ ClockMode SimBus::clockMode() const {
 
 InterfaceList* SimBus::OpenInterfaceList() {
     std::lock_guard<std::mutex> lock(mutex_);
+    ApplyDuePlugChanges();
     Handle list{HandleKind::List};
     for (const auto& candidate : interfaces_) {
         if (candidate->plugged) {
@@ -247,6 +280,7 @@ void SimBus::CloseQueryHandle(NativeHandle queryHandle) {
 
 NativeHandle SimBus::OpenChannel(const char* path, ChannelKind kind) {
     std::lock_guard<std::mutex> lock(mutex_);
+    ApplyDuePlugChanges();
     SimInterface* found = FindInterface(path);
     if (found == nullptr || !found->plugged) {
         lastOpenFailure = OpenFailure::NotFound;
@@ -313,7 +347,7 @@ IoOutcome SimBus::ReadInputReport(NativeHandle channel, NativeHandle event, std:
                 return IoOutcome::Completed;
             }
             if (dueNs <= deadline.endNs()) {
-                WaitUntil(dueNs, lock);
+                WaitUntil(std::min(dueNs, NextPlugChangeNs(*device)), lock);
                 continue;  // in real time, the bus may have changed while this read waited
             }
         }
@@ -321,7 +355,7 @@ IoOutcome SimBus::ReadInputReport(NativeHandle channel, NativeHandle event, std:
             ++counters_.cancels;
             return IoOutcome::TimedOut;
         }
-        WaitUntil(deadline.endNs(), lock);
+        WaitUntil(std::min(deadline.endNs(), NextPlugChangeNs(*device)), lock);
     }
 }
 
@@ -389,7 +423,13 @@ SimBus::Handle* SimBus::Live(NativeHandle handle, HandleKind kind) {
     return &found->second;
 }
 
+std::int64_t SimBus::NextPlugChangeNs(const SimInterface& device) const {
+    return device.plugChanges.empty() ? std::numeric_limits<std::int64_t>::max()
+                                      : clock_.DueNs(device.plugChanges.front().atMs);
+}
+
 SimInterface* SimBus::Reachable(NativeHandle channel) {
+    ApplyDuePlugChanges();
     const auto found = handles_.find(channel);
     if (found == handles_.end()) {
         return nullptr;

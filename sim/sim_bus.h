@@ -70,6 +70,10 @@ class SimBus {
     // also after a replug: a replugged device needs a new open.
     void Unplug(std::string_view path);
     void Replug(std::string_view path);
+    // The same at a time on the bus clock: a cable pulled at atMs and put back awayMs later.
+    // Reports that arrived before the pull and were not read are lost with it; those scripted
+    // for later stay queued. A read waiting on the channel fails at the pull.
+    void ScheduleReseat(std::string_view path, std::uint64_t atMs, std::uint64_t awayMs);
     void FailEventCreation(bool fail);
     // Appends one line per write ("path completed|timed-out hex bytes") to this file; empty: none.
     void SetWireLog(const std::string& file);
@@ -123,6 +127,10 @@ class SimBus {
     // The device behind an open channel, while it is plugged in as it was at the open; else
     // null. Quiet: a channel whose bus was reset under a waiting call is no misuse.
     SimInterface* Reachable(NativeHandle channel);
+    // Carries out the scheduled plug changes whose time has come.
+    void ApplyDuePlugChanges();
+    // When the device's next scheduled plug change is due on the bus clock; far away if none.
+    std::int64_t NextPlugChangeNs(const SimInterface& device) const;
     // Waits until bus time `ns` or until the bus changes, whichever comes first.
     void WaitUntil(std::int64_t ns, std::unique_lock<std::mutex>& lock);
 

@@ -44,6 +44,12 @@ struct WireRecord {
     std::uint64_t atMs;  // when the write began
 };
 
+// A plug or unplug the scenario scheduled at a time on the bus clock.
+struct PlugChange {
+    std::uint64_t atMs;
+    bool plugged;
+};
+
 struct SimInterface {
     // The latest writes kept per interface; wireTotal counts them all.
     static constexpr std::size_t kWritesKept = 64;
@@ -52,7 +58,8 @@ struct SimInterface {
     bool plugged = true;
     // Bumped by every unplug: a channel opened before it stays dead, also after a replug.
     std::uint32_t plugGeneration = 0;
-    std::deque<QueuedReport> reports;  // in arrival order
+    std::deque<QueuedReport> reports;    // in arrival order
+    std::deque<PlugChange> plugChanges;  // in time order; taken up as the bus clock passes them
     std::deque<WireRecord> wire;
     std::uint64_t wireTotal = 0;
 };

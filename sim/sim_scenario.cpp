@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <sstream>
 #include <vector>
@@ -97,6 +98,14 @@ bool ApplyInterfaceOption(const std::string& key, const std::string& value, Inte
     return true;
 }
 
+// The next word as NAME=MS, MS a bus time in milliseconds.
+bool ParseMsWord(std::istringstream& words, const char* name, unsigned long* ms) {
+    std::string word;
+    const std::size_t prefix = std::strlen(name);
+    return (words >> word) && word.compare(0, prefix, name) == 0 &&
+           ParseNumber(word.substr(prefix), 0xFFFFFFFFul, ms);
+}
+
 bool ApplyLine(SimBus& bus, std::istringstream& words) {
     std::string verb;
     if (!(words >> verb) || verb[0] == '#') {
@@ -145,11 +154,18 @@ bool ApplyLine(SimBus& bus, std::istringstream& words) {
         bus.AddInterface(spec);
         return true;
     }
-    if (verb == "report") {
-        std::string at;
+    if (verb == "reseat") {
         unsigned long atMs = 0;
-        if (!(words >> at) || at.rfind("at=", 0) != 0 ||
-            !ParseNumber(at.substr(3), 0xFFFFFFFFul, &atMs)) {
+        unsigned long awayMs = 0;
+        if (!ParseMsWord(words, "at=", &atMs) || !ParseMsWord(words, "away=", &awayMs)) {
+            return false;
+        }
+        bus.ScheduleReseat(path, atMs, awayMs);
+        return true;
+    }
+    if (verb == "report") {
+        unsigned long atMs = 0;
+        if (!ParseMsWord(words, "at=", &atMs)) {
             return false;
         }
         std::vector<std::uint8_t> bytes;

@@ -18,6 +18,9 @@
 #include "hid/maker_device.h"
 #include "scale/scale_device.h"
 #include "scanner/scanner_device.h"
+#if !defined(_WIN32)
+#include "tools/node_group.h"
+#endif
 
 namespace {
 
@@ -49,6 +52,23 @@ const char* FailureText(OpenFailure failure) {
             break;
     }
     return "the system refused it";
+}
+
+void PrintCannotOpen(const char* what, const char* path, OpenFailure failure) {
+#if !defined(_WIN32)
+    // The rule's group form is in place, but this user is outside the group: installing the rule
+    // again would not help.
+    char group[64];
+    if (failure == OpenFailure::PermissionDenied &&
+        quen::tools::NodeGroupLacksUs(path, group, sizeof group)) {
+        std::printf(
+            "%s: %s cannot be opened: permission denied: the udev rule gives it to group %s, and"
+            " this user is not in it: add the user to that group and start again\n",
+            what, path, group);
+        return;
+    }
+#endif
+    std::printf("%s: %s cannot be opened: %s\n", what, path, FailureText(failure));
 }
 
 // What the bridges would take: found through the very search the bridges use.
@@ -129,8 +149,7 @@ bool CheckOpens(HIDDevice& device, const char* what) {
     if (opened) {
         std::printf("%s: %s opens\n", what, device.devicePath());
     } else {
-        std::printf("%s: %s cannot be opened: %s\n", what, device.devicePath(),
-                    FailureText(platform::LastOpenFailure()));
+        PrintCannotOpen(what, device.devicePath(), platform::LastOpenFailure());
     }
     device.CloseDevice();
     return opened;
@@ -191,8 +210,7 @@ int ReadLoop(Device& device, std::int32_t capacity, UsageChoice choice, const ch
     }
     device.OpenDevice();
     if (!device.readChannelOpen()) {
-        std::printf("%s: %s cannot be opened: %s\n", what, device.devicePath(),
-                    FailureText(platform::LastOpenFailure()));
+        PrintCannotOpen(what, device.devicePath(), platform::LastOpenFailure());
         device.CloseDevice();
         return kCannotOpen;
     }

@@ -39,6 +39,7 @@ QUEN_AARCH64_TEST_PACKAGES=(qemu-user)
 QUEN_DEB_PACKAGES=(dpkg-dev)
 QUEN_DEB_TEST_PACKAGES=(lintian debootstrap qemu-user)
 
-# The Windows DLLs' kernel test (tests/kernel/run-wine-in-vm.sh) runs the host's Wine in that VM
-# with udevd from Debian's udev package, unpacked, not installed: these are the libraries it needs.
-QUEN_WINE_VM_PACKAGES=(libacl1 libblkid1 libcap2 libkmod2 libselinux1)
+# The kernel tests whose guest runs udevd from Debian's udev package, unpacked, not installed, on
+# the host's libraries (tests/kernel/udev-cache.sh: the Windows DLLs' under Wine, the till user's
+# JVM): these are the libraries it needs.
+QUEN_UDEVD_VM_PACKAGES=(libacl1 libblkid1 libcap2 libkmod2 libselinux1)

@@ -61,35 +61,9 @@ exec 9>"$cache/.wine-lock"
 flock 9
 
 # --- udevd ---------------------------------------------------------------------------------------
-# Wine sees hotplug and unplug only through udevd's events. The host need not run or even have
-# udev: Debian's package is unpacked into the cache, and runs in the guest on the host's libraries.
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo="sudo"
-udev_version() { apt-cache policy udev 2>/dev/null | awk '$1 == "Candidate:" && $2 != "(none)" { print $2 }'; }
-version=$(udev_version)
-if [ -z "$version" ]; then
-    $sudo apt-get update -q >&2 || true
-    version=$(udev_version)
-fi
-[ -n "$version" ] || fail "apt knows no udev package"
-udev_dir=$cache/udev-${version//[^0-9A-Za-z.+-]/_}
-if [ ! -x "$udev_dir/systemd-udevd" ]; then
-    rm -rf "$cache"/udev-*
-    work=$(mktemp -d "$cache/.udev.XXXXXX")
-    # Stale package lists name a version the mirror no longer has: update once and try again.
-    (cd "$work" && apt-get download -q "udev=$version" >&2) ||
-        { $sudo apt-get update -q >&2 && version=$(udev_version) &&
-            udev_dir=$cache/udev-${version//[^0-9A-Za-z.+-]/_} &&
-            (cd "$work" && apt-get download -q "udev=$version" >&2); } ||
-        fail "cannot download udev $version"
-    dpkg-deb -x "$work"/udev_*.deb "$work/x"
-    # udevadm is udevd when called by that name.
-    udevadm=$(cd "$work/x" && find . -path '*bin/udevadm' | head -n 1)
-    [ -n "$udevadm" ] || fail "no udevadm in the udev package"
-    ln -s "$udevadm" "$work/x/systemd-udevd"
-    mv "$work/x" "$udev_dir"
-    rm -rf "$work"
-fi
+# Wine sees hotplug and unplug only through udevd's events.
+source "$here/udev-cache.sh"
+udev_in_cache "$cache"
 
 # --- The VM -------------------------------------------------------------------------------------
 # Two virtual CPUs let qemu run Wine's server, its services and the test on two host threads. The

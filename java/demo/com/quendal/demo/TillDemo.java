@@ -17,6 +17,7 @@ import java.util.List;
  * goods settle on it, and the till talks to both through the Java classes as a POS application
  * does. Then the scanner's configuration is downloaded and a firmware file flashed through the
  * configuration bridge, with the project's stand-in in place of the maker's configuration library.
+ * Midway the scanner's cable is reseated, and the reads carry on without the till's help.
  * The bus is described in the scenario file named by QUENLINK_SIM_SCENARIO, which this program
  * writes before the libraries first look for devices; the stand-in works in the folder named by
  * QUEN_DOUBLE_DIR.
@@ -72,6 +73,19 @@ public final class TillDemo {
                     + " chars joined: " + text(message, 0, message.length));
                 break;
             }
+        }
+
+        // The cable is pulled while the till waits for the next scan and put back 1.5 s later:
+        // the reads find the scanner again by themselves, in the mode it was in.
+        say("scanner cable pulled at 3.8 s, back at 5.3 s; the till just keeps reading");
+        for (int attempt = 0; attempt < 16; attempt++) {
+            char[] message = scanner.read();
+            if (message == null) {
+                say("  (no scan within 500 ms)");
+                continue;
+            }
+            say("  scan after the reseat, no Close or Open: " + text(message, 0, message.length));
+            break;
         }
         say("scanner closed: " + scanner.Close());
     }
@@ -171,6 +185,8 @@ public final class TillDemo {
             s.append(scan("/sim/till/scanner", at, piece, more ? 1 : 0));
             at += 8;
         }
+        s.append("reseat /sim/till/scanner at=3800 away=1500\n");
+        s.append(scan("/sim/till/scanner", 5900, "4012345000017", 0));
         // The scale reports in bursts while goods settle, then a stable weight. Each library has
         // a bus of its own, whose clock starts at that library's first search.
         String[] weights = {"  0.312kg", "  0.498kg", "  0.503kg", "  0.502kg"};
