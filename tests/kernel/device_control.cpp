@@ -55,9 +55,20 @@ bool DeviceControl::Connect(const std::string& address, unsigned timeoutMs) {
 
 int DeviceControl::Plug(const char* name, std::uint16_t vendorId, std::uint16_t productId,
                         const std::vector<std::uint8_t>& descriptor) {
+    return PlugAs("plug", name, vendorId, productId, descriptor);
+}
+
+int DeviceControl::PlugUsb(const char* name, std::uint16_t vendorId, std::uint16_t productId,
+                           const std::vector<std::uint8_t>& descriptor) {
+    return PlugAs("plug-usb", name, vendorId, productId, descriptor);
+}
+
+int DeviceControl::PlugAs(const char* verb, const char* name, std::uint16_t vendorId,
+                          std::uint16_t productId, const std::vector<std::uint8_t>& descriptor) {
     char ids[16];
     std::snprintf(ids, sizeof ids, "%04x %04x", vendorId, productId);
-    const std::string answer = Ask(std::string("plug ") + ids + " " + Hex(descriptor) + " " + name);
+    const std::string answer =
+        Ask(std::string(verb) + " " + ids + " " + Hex(descriptor) + " " + name);
     return answer.rfind("ok ", 0) == 0 ? std::atoi(answer.c_str() + 3) : -1;
 }
 

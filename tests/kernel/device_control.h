@@ -25,6 +25,9 @@ class DeviceControl {
     // Plugs a device in and waits for the kernel to give it a hidraw node: its id, or -1.
     int Plug(const char* name, std::uint16_t vendorId, std::uint16_t productId,
              const std::vector<std::uint8_t>& descriptor);
+    // The same as a USB device, bound by the kernel's usbhid.
+    int PlugUsb(const char* name, std::uint16_t vendorId, std::uint16_t productId,
+                const std::vector<std::uint8_t>& descriptor);
     bool Send(int device, const std::vector<std::uint8_t>& report);
     // The oldest output report the device received, empty when none comes within timeoutMs.
     std::vector<std::uint8_t> Output(int device, unsigned timeoutMs);
@@ -33,6 +36,8 @@ class DeviceControl {
     const std::string& error() const { return error_; }
 
   private:
+    int PlugAs(const char* verb, const char* name, std::uint16_t vendorId, std::uint16_t productId,
+               const std::vector<std::uint8_t>& descriptor);
     // Sends one request line and returns the answer line; "error ..." when the link failed.
     std::string Ask(const std::string& request);
 

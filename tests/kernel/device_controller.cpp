@@ -4,6 +4,9 @@
 //
 // It listens on a TCP port of the guest's loopback interface and takes one line per request:
 //   plug VID PID DESCRIPTOR-HEX NAME...  -> "ok ID" once the device's hidraw node exists
+//   plug-usb VID PID DESCRIPTOR-HEX NAME...  the same as a USB gadget that usbhid binds (the VM
+//                                        loads the USB gadget modules); what the device sends
+//                                        before the host has its node open is lost
 //   send ID REPORT-HEX                   -> "ok" once uhid has the input report
 //   output ID TIMEOUT-MS                 -> "ok REPORT-HEX" (the oldest output report) or "none"
 //   unplug ID                            -> "ok"
@@ -29,6 +32,7 @@
 
 #include "kernel/hex_bytes.h"
 #include "kernel/uhid_device.h"
+#include "kernel/usb_gadget.h"
 #include "kernel/unique_fd.h"
 
 namespace quen::test {
@@ -40,10 +44,10 @@ class Session {
         std::istringstream words(line);
         std::string verb;
         words >> verb;
-        if (verb == "plug") {
-            return Plug(words);
+        if (verb == "plug" || verb == "plug-usb") {
+            return Plug(words, verb == "plug-usb");
         }
-        UhidDevice* device = Find(words);
+        TestDevice* device = Find(words);
         if (device == nullptr) {
             return "error no such device";
         }
@@ -72,19 +76,24 @@ class Session {
     }
 
   private:
-    std::string Plug(std::istringstream& words) {
+    std::string Plug(std::istringstream& words, bool usb) {
         unsigned vendor = 0;
         unsigned product = 0;
         std::string hex;
         words >> std::hex >> vendor >> product >> hex;
         std::string name;
         std::getline(words >> std::ws, name);
-        UhidDeviceSpec spec{
+        TestDeviceSpec spec{
             name, static_cast<std::uint16_t>(vendor), static_cast<std::uint16_t>(product), {}};
         if (!ParseHex(hex, &spec.reportDescriptor)) {
             return "error bad descriptor";
         }
-        auto device = std::make_unique<UhidDevice>();
+        std::unique_ptr<TestDevice> device;
+        if (usb) {
+            device = std::make_unique<UsbGadget>();
+        } else {
+            device = std::make_unique<UhidDevice>();
+        }
         if (!device->Create(spec) || device->WaitForHidraw().empty()) {
             return "error " + device->error();
         }
@@ -92,7 +101,7 @@ class Session {
         return "ok " + std::to_string(devices_.size() - 1);
     }
 
-    UhidDevice* Find(std::istringstream& words) {
+    TestDevice* Find(std::istringstream& words) {
         std::size_t id = 0;
         if (!(words >> id) || id >= devices_.size()) {
             return nullptr;
@@ -100,7 +109,7 @@ class Session {
         return devices_[id].get();
     }
 
-    std::vector<std::unique_ptr<UhidDevice>> devices_;
+    std::vector<std::unique_ptr<TestDevice>> devices_;
 };
 
 // Serves one connection until the peer closes it.

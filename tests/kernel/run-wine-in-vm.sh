@@ -4,7 +4,7 @@
 # made once and shared read-write.
 # Usage: run-wine-in-vm.sh CONTROLLER PROGRAM [ARGS...]
 #            one Windows test program, beside CONTROLLER (a static Linux program that makes the
-#            uhid devices the test asks for); exits with the program's status
+#            uhid and USB devices the test asks for); exits with the program's status
 #        run-wine-in-vm.sh --ctest SOURCE-DIR PRESET [CTEST-ARGS...]
 #            a Windows build's CTest tests (those that boot no VM of their own), for a host that
 #            cannot run 32-bit programs; exits with CTest's status
@@ -130,6 +130,7 @@ if [ -n "$ctest_run" ]; then
 else
     shares=$(dirname "$program")
     [ "$(dirname "$controller")" = "$shares" ] || shares+=":$(dirname "$controller")"
-    boot_guest "$shares" "$prefix" "${QUEN_VM_TIME_LIMIT:-600}" program "$controller" "$loader" \
-        "$program" "$@"
+    # The controller also plugs USB gadgets in.
+    QUEN_VM_USB=1 boot_guest "$shares" "$prefix" "${QUEN_VM_TIME_LIMIT:-600}" program \
+        "$controller" "$loader" "$program" "$@"
 fi

@@ -1,6 +1,6 @@
 # The shipped Windows DLLs against Debian's kernel: a Windows test program runs under the host's
 # Wine inside the kernel VM (run-wine-in-vm.sh), beside a static Linux program that makes the uhid
-# devices it asks for (device_controller.cpp). One VM boot per architecture.
+# and USB devices it asks for (device_controller.cpp). One VM boot per architecture.
 
 # The controller runs in the guest, so it is built with the host's compiler: this build's makes
 # Windows programs.
@@ -14,8 +14,9 @@ endif()
 add_custom_command(OUTPUT ${quen_controller}
     COMMAND ${QUEN_HOST_CXX} ${quen_controller_flags} -static -pthread
             -I${PROJECT_SOURCE_DIR}/tests -o ${quen_controller}
-            device_controller.cpp uhid_device.cpp
-    DEPENDS device_controller.cpp uhid_device.cpp uhid_device.h unique_fd.h
+            device_controller.cpp uhid_device.cpp usb_gadget.cpp
+    DEPENDS device_controller.cpp uhid_device.cpp uhid_device.h usb_gadget.cpp usb_gadget.h
+            test_device.h unique_fd.h
     WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}
     COMMENT "Building the kernel VM's device controller with the host's compiler"
     VERBATIM)

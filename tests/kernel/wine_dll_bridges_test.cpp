@@ -1,5 +1,6 @@
 // The shipped scannerlink.dll and scalelink.dll under Wine against Debian's kernel, with the
-// maker's devices presented through uhid by the device controller beside this program in the VM
+// maker's devices presented through uhid, or as USB gadgets that the kernel's usbhid binds, by the
+// device controller beside this program in the VM
 // (run-wine-in-vm.sh): loaded as a JVM loads them, their exported functions called with the fake
 // JNIEnv, through SetupAPI, the HID class library and overlapped I/O on Wine's HID bus over hidraw.
 // The same checks as the hidraw build's kernel test; timings are printed as "measured:" lines.
@@ -44,6 +45,7 @@ constexpr long kPlugWaitMs = 60000;
 constexpr std::uint16_t kScannerProduct = 0x0101;
 constexpr std::uint16_t kReplugScannerProduct = 0x0102;
 constexpr std::uint16_t kPairScannerProduct = 0x0103;
+constexpr std::uint16_t kUsbScannerProduct = 0x0104;
 constexpr std::uint16_t kScaleProduct = 0x0201;
 constexpr std::uint16_t kOversizedProduct = 0x0199;
 constexpr std::uint16_t kPairProduct = 0x0301;
@@ -482,6 +484,45 @@ TEST_F(WineBridges, UnplugDuringAReadIsNullAfterTheTimeOutAndAReplugOpensAgain) 
     ASSERT_TRUE(scanner.Open());
     ASSERT_TRUE(Dlls().devices.Send(replugged, ScanReport("again", 0)));
     EXPECT_EQ(Chars(scanner.Read()).substr(6), u"again");
+}
+
+// A scanner on USB, bound by the kernel's usbhid as on a till rather than made through uhid:
+// found, read, written and unplugged through Wine's HID bus.
+TEST_F(WineBridges, UsbScannerIsFoundReadWrittenAndUnplugged) {
+    const int device = Dlls().devices.PlugUsb("Quen scanner", hid::kMakerVendorId,
+                                              kUsbScannerProduct, MakerScannerDescriptor());
+    ASSERT_GE(device, 0) << Dlls().devices.error();
+    plugged_.push_back({device, hid::kMakerVendorId, kUsbScannerProduct});
+    AwaitListed();
+    AwaitReportsFlow(device, kUsbScannerProduct, ScanReport("", 0));
+
+    EXPECT_TRUE(scanner.Exists());
+    ASSERT_TRUE(scanner.Open());
+    ASSERT_TRUE(Dlls().devices.Send(device, ScanReport("4006381", 0)));
+    EXPECT_EQ(Chars(scanner.Read()), std::u16string(u"\0\x0c\0\0\0\0", 6) + u"4006381");
+    ASSERT_TRUE(scanner.Write(u"A\u0142"));
+    // The controller puts back the report ID 0 that the USB transfer left out.
+    std::vector<std::uint8_t> expected(65, 0);
+    expected[1] = 0x41;
+    expected[2] = 0x42;
+    EXPECT_EQ(Dlls().devices.Output(device, 2000), expected);
+
+    std::thread unplug([&] {
+        Sleep(200);
+        Dlls().devices.Unplug(device);
+    });
+    auto start = Clock::now();
+    EXPECT_EQ(scanner.Read(), nullptr);
+    const long unpluggedMs = MsSince(start);
+    unplug.join();
+    EXPECT_GE(unpluggedMs, 500) << "a read on a dead device keeps the caller's pace";
+    EXPECT_LT(unpluggedMs, 200 + 2000 + kLateMs);
+    start = Clock::now();
+    EXPECT_FALSE(scanner.Write(u"A"));
+    const long writeMs = MsSince(start);
+    EXPECT_LT(writeMs, kLateMs);
+    std::printf("measured: USB scanner: read during unplug %ld ms, write after it %ld ms\n",
+                unpluggedMs, writeMs);
 }
 
 }  // namespace
