@@ -140,15 +140,15 @@ extern "C" {
 // the device's index, or -1.
 JNIEXPORT jint JNICALL Java_com_quendal_bench_Uhid_plug(JNIEnv*, jclass, jboolean scanner) {
     auto device = std::make_unique<UhidDevice>();
-    const quen::test::UhidDeviceSpec spec =
+    const quen::test::TestDeviceInfo info =
         scanner != JNI_FALSE
-            ? quen::test::UhidDeviceSpec{"Quen scanner", quen::hid::kMakerVendorId, 0x0101,
+            ? quen::test::TestDeviceInfo{"Quen scanner", quen::hid::kMakerVendorId, 0x0101,
                                          quen::test::MakerDescriptor(quen::hid::kScannerUsage, 64,
                                                                      64)}
-            : quen::test::UhidDeviceSpec{"Other keyboard", 0x046D, 0xC31C,
+            : quen::test::TestDeviceInfo{"Other keyboard", 0x046D, 0xC31C,
                                          quen::test::BootKeyboardDescriptor()};
     std::string node;
-    if (!device->Create(spec) || (node = device->WaitForHidraw()).empty()) {
+    if (!device->Create(info) || (node = device->WaitForHidraw()).empty()) {
         std::fprintf(stderr, "uhid: %s\n", device->error().c_str());
         return -1;
     }

@@ -83,9 +83,9 @@ class Session {
         words >> std::hex >> vendor >> product >> hex;
         std::string name;
         std::getline(words >> std::ws, name);
-        TestDeviceSpec spec{
+        TestDeviceInfo info{
             name, static_cast<std::uint16_t>(vendor), static_cast<std::uint16_t>(product), {}};
-        if (!ParseHex(hex, &spec.reportDescriptor)) {
+        if (!ParseHex(hex, &info.reportDescriptor)) {
             return "error bad descriptor";
         }
         std::unique_ptr<TestDevice> device;
@@ -94,7 +94,7 @@ class Session {
         } else {
             device = std::make_unique<UhidDevice>();
         }
-        if (!device->Create(spec) || device->WaitForHidraw().empty()) {
+        if (!device->Create(info) || device->WaitForHidraw().empty()) {
             return "error " + device->error();
         }
         devices_.push_back(std::move(device));

@@ -166,7 +166,7 @@ TEST_P(KernelBridges, EachCollectionOfANumberedDeviceGetsOnlyItsOwnReports) {
 TEST_P(KernelBridges, UnplugDuringAReadIsNullAfterTheTimeOutAndAReplugOpensAgain) {
     auto device = MakeDevice();
     ASSERT_TRUE(device->Create(
-        TestDeviceSpec{"Quen scanner", hid::kMakerVendorId, 0x0101, MakerScannerDescriptor()}));
+        TestDeviceInfo{"Quen scanner", hid::kMakerVendorId, 0x0101, MakerScannerDescriptor()}));
     ASSERT_FALSE(device->WaitForHidraw().empty());
     ASSERT_TRUE(scanner.Open());
 
@@ -194,7 +194,7 @@ TEST_P(KernelBridges, UnplugDuringAReadIsNullAfterTheTimeOutAndAReplugOpensAgain
 
     device = MakeDevice();
     ASSERT_TRUE(device->Create(
-        TestDeviceSpec{"Quen scanner", hid::kMakerVendorId, 0x0101, MakerScannerDescriptor()}));
+        TestDeviceInfo{"Quen scanner", hid::kMakerVendorId, 0x0101, MakerScannerDescriptor()}));
     ASSERT_FALSE(device->WaitForHidraw().empty());
     ASSERT_TRUE(scanner.Open());
     ASSERT_TRUE(device->SendInput(ScanReport("again", 0)));
@@ -204,7 +204,7 @@ TEST_P(KernelBridges, UnplugDuringAReadIsNullAfterTheTimeOutAndAReplugOpensAgain
 TEST_P(KernelBridges, AChannelOpensOnlyTheDeviceThatWasFound) {
     auto found = MakeDevice();
     ASSERT_TRUE(found->Create(
-        TestDeviceSpec{"Quen scanner", hid::kMakerVendorId, 0x0101, MakerScannerDescriptor()}));
+        TestDeviceInfo{"Quen scanner", hid::kMakerVendorId, 0x0101, MakerScannerDescriptor()}));
     const std::string node = found->WaitForHidraw();
     hid::HIDDevice device;
     ASSERT_EQ(device.FindDevice(hid::kMakerVendorId, hid::kMakerUsagePage, hid::kScannerUsage), 1);

@@ -78,7 +78,7 @@ class BridgesOnDevices : public ::testing::Test {
                      std::uint16_t product, const std::vector<std::uint8_t>& descriptor) {
         devices_.push_back(std::move(device));
         TestDevice& kept = *devices_.back();
-        EXPECT_TRUE(kept.Create(TestDeviceSpec{name, vendor, product, descriptor})) << kept.error();
+        EXPECT_TRUE(kept.Create(TestDeviceInfo{name, vendor, product, descriptor})) << kept.error();
         EXPECT_FALSE(kept.WaitForHidraw().empty()) << kept.error();
         return kept;
     }

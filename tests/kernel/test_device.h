@@ -10,7 +10,7 @@
 
 namespace quen::test {
 
-struct TestDeviceSpec {
+struct TestDeviceInfo {
     std::string name;
     std::uint16_t vendorId = 0;
     std::uint16_t productId = 0;
@@ -22,7 +22,7 @@ class TestDevice {
     virtual ~TestDevice() = default;
 
     // Plugs the device in. False, with the cause in error(), when the kernel refuses it.
-    virtual bool Create(const TestDeviceSpec& spec) = 0;
+    virtual bool Create(const TestDeviceInfo& info) = 0;
     // Waits until the kernel has bound the device and its /dev/hidrawN node exists, which happens
     // asynchronously after Create. The node's path, or empty after `timeout`.
     virtual std::string WaitForHidraw(

@@ -41,10 +41,10 @@ UhidDevice::~UhidDevice() {
     Destroy();
 }
 
-bool UhidDevice::Create(const UhidDeviceSpec& spec) {
+bool UhidDevice::Create(const TestDeviceInfo& info) {
     uhid_event event{};
     auto& create = event.u.create2;
-    if (uhid_.valid() || spec.reportDescriptor.size() > sizeof(create.rd_data)) {
+    if (uhid_.valid() || info.reportDescriptor.size() > sizeof(create.rd_data)) {
         error_ = "Create: already created, or the report descriptor is too long";
         return false;
     }
@@ -55,13 +55,13 @@ bool UhidDevice::Create(const UhidDeviceSpec& spec) {
     }
     marker_ = "quen-uhid-" + std::to_string(getpid()) + "-" + std::to_string(devicesMade++);
     event.type = UHID_CREATE2;
-    CopyField(create.name, spec.name);
+    CopyField(create.name, info.name);
     CopyField(create.phys, marker_);
-    create.rd_size = static_cast<std::uint16_t>(spec.reportDescriptor.size());
+    create.rd_size = static_cast<std::uint16_t>(info.reportDescriptor.size());
     create.bus = BUS_USB;
-    create.vendor = spec.vendorId;
-    create.product = spec.productId;
-    std::copy(spec.reportDescriptor.begin(), spec.reportDescriptor.end(), create.rd_data);
+    create.vendor = info.vendorId;
+    create.product = info.productId;
+    std::copy(info.reportDescriptor.begin(), info.reportDescriptor.end(), create.rd_data);
     wake_ = UniqueFd(eventfd(0, EFD_CLOEXEC));
     if (!wake_.valid()) {
         error_ = std::string("eventfd: ") + std::strerror(errno);

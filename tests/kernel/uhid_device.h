@@ -27,8 +27,6 @@ struct uhid_event;
 
 namespace quen::test {
 
-using UhidDeviceSpec = TestDeviceSpec;
-
 class UhidDevice : public TestDevice {
   public:
     UhidDevice() = default;
@@ -37,7 +35,7 @@ class UhidDevice : public TestDevice {
     UhidDevice& operator=(const UhidDevice&) = delete;
 
     // Plugs the device in (bus USB). False, with the cause in error(), when uhid refuses it.
-    bool Create(const UhidDeviceSpec& spec) override;
+    bool Create(const TestDeviceInfo& info) override;
 
     // Waits until the kernel has bound the device and its /dev/hidrawN node exists, which happens
     // asynchronously some milliseconds after Create. The node's path, or empty after `timeout`.

@@ -34,7 +34,7 @@ std::vector<std::uint8_t> Counting(std::size_t length, std::uint8_t first) {
 class UhidScannerTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        const UhidDeviceSpec scanner{"Quen test scanner", hid::kMakerVendorId, 0x0101,
+        const TestDeviceInfo scanner{"Quen test scanner", hid::kMakerVendorId, 0x0101,
                                      MakerScannerDescriptor()};
         ASSERT_TRUE(device_.Create(scanner)) << device_.error();
         node_ = device_.WaitForHidraw();

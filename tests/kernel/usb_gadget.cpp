@@ -93,29 +93,29 @@ UsbGadget::~UsbGadget() {
     Destroy();
 }
 
-bool UsbGadget::Create(const TestDeviceSpec& spec) {
+bool UsbGadget::Create(const TestDeviceInfo& info) {
     if (!gadget_.empty()) {
         error_ = "Create: already created";
         return false;
     }
     const std::string id = std::to_string(getpid()) + "_" + std::to_string(gadgetsMade++);
     serial_ = "quen-usb-" + id;
-    numbered_ = DeclaresReportIds(spec.reportDescriptor);
+    numbered_ = DeclaresReportIds(info.reportDescriptor);
     gadget_ = kGadgets + ("quen" + id);
     if (!MakeDirectory(gadget_)) {
         gadget_.clear();
         return false;
     }
     function_ = gadget_ + "/functions/hid.q" + id;
-    const std::string descriptor(spec.reportDescriptor.begin(), spec.reportDescriptor.end());
+    const std::string descriptor(info.reportDescriptor.begin(), info.reportDescriptor.end());
     const bool made =
-        WriteAttribute(gadget_ + "/idVendor", Hex4(spec.vendorId)) &&
-        WriteAttribute(gadget_ + "/idProduct", Hex4(spec.productId)) &&
+        WriteAttribute(gadget_ + "/idVendor", Hex4(info.vendorId)) &&
+        WriteAttribute(gadget_ + "/idProduct", Hex4(info.productId)) &&
         WriteAttribute(gadget_ + "/bcdDevice", Hex4(options_.bcdDevice)) &&
         WriteAttribute(gadget_ + "/bcdUSB", "0x0200") &&
         MakeDirectory(gadget_ + "/strings/0x409") &&
         WriteAttribute(gadget_ + "/strings/0x409/manufacturer", "Quen") &&
-        WriteAttribute(gadget_ + "/strings/0x409/product", spec.name) &&
+        WriteAttribute(gadget_ + "/strings/0x409/product", info.name) &&
         WriteAttribute(gadget_ + "/strings/0x409/serialnumber", serial_) &&
         MakeDirectory(gadget_ + "/configs/c.1") &&
         WriteAttribute(gadget_ + "/configs/c.1/MaxPower", "100") &&

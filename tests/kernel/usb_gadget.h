@@ -38,7 +38,7 @@ class UsbGadget : public TestDevice {
     UsbGadget& operator=(const UsbGadget&) = delete;
 
     // Makes the gadget and plugs it in.
-    bool Create(const TestDeviceSpec& spec) override;
+    bool Create(const TestDeviceInfo& info) override;
     // Also opens the device side once the host's node is there.
     std::string WaitForHidraw(std::chrono::milliseconds timeout = std::chrono::seconds(5)) override;
     // Waits up to 2 s for the previous input report to have gone to the host (the host polls
