@@ -90,6 +90,12 @@ bool DeviceControl::Unplug(int device) {
     return Ask("unplug " + std::to_string(device)) == "ok";
 }
 
+bool DeviceControl::Replug(int device, std::uint16_t bcdDevice) {
+    char release[8];
+    std::snprintf(release, sizeof release, "%x", bcdDevice);
+    return Ask("replug " + std::to_string(device) + " " + release) == "ok";
+}
+
 std::string DeviceControl::Ask(const std::string& request) {
     std::lock_guard<std::mutex> turn(mutex_);
     const std::string line = request + "\n";

@@ -32,6 +32,9 @@ class DeviceControl {
     // The oldest output report the device received, empty when none comes within timeoutMs.
     std::vector<std::uint8_t> Output(int device, unsigned timeoutMs);
     bool Unplug(int device);
+    // Plugs an unplugged USB device in again as release `bcdDevice` (a flashed firmware), and
+    // waits for its new hidraw node.
+    bool Replug(int device, std::uint16_t bcdDevice);
 
     const std::string& error() const { return error_; }
 

@@ -9,7 +9,9 @@
 //                                        before the host has its node open is lost
 //   send ID REPORT-HEX                   -> "ok" once uhid has the input report
 //   output ID TIMEOUT-MS                 -> "ok REPORT-HEX" (the oldest output report) or "none"
-//   unplug ID                            -> "ok"
+//   unplug ID                            -> "ok"; a USB gadget is kept, to be plugged in again
+//   replug ID BCD                        -> "ok" once a kept USB gadget is back with release BCD
+//                                        (hex: another firmware) and has its hidraw node
 // and answers "error TEXT" to anything it cannot do. When a connection ends, every device plugged
 // through it is unplugged, so that each test program starts with none.
 //
@@ -68,8 +70,22 @@ class Session {
                        ? "ok " + Hex(report)
                        : "none";
         }
+        auto* gadget = dynamic_cast<UsbGadget*>(device);
         if (verb == "unplug") {
-            device->Destroy();
+            if (gadget == nullptr) {
+                device->Destroy();
+            } else if (!gadget->Unplug()) {
+                return "error " + gadget->error();
+            }
+            return "ok";
+        }
+        if (verb == "replug" && gadget != nullptr) {
+            unsigned release = 0;
+            words >> std::hex >> release;
+            if (!gadget->Plug(static_cast<std::uint16_t>(release)) ||
+                gadget->WaitForHidraw().empty()) {
+                return "error " + gadget->error();
+            }
             return "ok";
         }
         return "error unknown request";
