@@ -258,6 +258,33 @@ class WineBridges : public ::testing::Test {
     }
     void AwaitListed() { AwaitListed(plugged_); }
 
+    // Unplugs the device 200 ms into a scanner read, which is null but keeps the caller's pace;
+    // returns how long it took.
+    long ReadWhileUnplugged(int device) {
+        std::thread unplug([&] {
+            Sleep(200);
+            Dlls().devices.Unplug(device);
+        });
+        const auto start = Clock::now();
+        EXPECT_EQ(scanner.Read(), nullptr);
+        const long ms = MsSince(start);
+        unplug.join();
+        // Wine fails the pending read 0.1-2 s after the unplug, with ERROR_ACCESS_DENIED where
+        // Windows says ERROR_DEVICE_NOT_CONNECTED; before that the read may time out as on a silent
+        // device. The platform layer takes every failure alike.
+        EXPECT_GE(ms, 500) << "a read on a dead device keeps the caller's pace";
+        EXPECT_LT(ms, 200 + 2000 + kLateMs);
+        return ms;
+    }
+    // A write to a device that is gone fails at once; returns how long it took.
+    long WriteToGoneDevice() {
+        const auto start = Clock::now();
+        EXPECT_FALSE(scanner.Write(u"A"));
+        const long ms = MsSince(start);
+        EXPECT_LT(ms, kLateMs);
+        return ms;
+    }
+
     // What a read returned (any fake JNIEnv reads any of them); empty for null.
     std::u16string Chars(jcharArray array) {
         return array == nullptr ? u"" : scanner.jni.Chars(array);
@@ -449,28 +476,13 @@ TEST_F(WineBridges, UnplugDuringAReadIsNullAfterTheTimeOutAndAReplugOpensAgain) 
     AwaitReportsFlow(device, kReplugScannerProduct, ScanReport("", 0));
     ASSERT_TRUE(scanner.Open());
 
-    std::thread unplug([&] {
-        Sleep(200);
-        Dlls().devices.Unplug(device);
-    });
+    const long unpluggedMs = ReadWhileUnplugged(device);
     auto start = Clock::now();
-    EXPECT_EQ(scanner.Read(), nullptr);
-    const long unpluggedMs = MsSince(start);
-    unplug.join();
-    // Wine fails the pending read 0.1-2 s after the unplug, with ERROR_ACCESS_DENIED where Windows
-    // says ERROR_DEVICE_NOT_CONNECTED; before that the read may time out as on a silent device.
-    // The platform layer takes every failure alike.
-    EXPECT_GE(unpluggedMs, 500) << "a read on a dead device keeps the caller's pace";
-    EXPECT_LT(unpluggedMs, 200 + 2000 + kLateMs);
-    start = Clock::now();
     EXPECT_EQ(scanner.Read(), nullptr);
     const long deadMs = MsSince(start);
     EXPECT_GE(deadMs, 500);
     EXPECT_LT(deadMs, 500 + kLateMs);
-    start = Clock::now();
-    EXPECT_FALSE(scanner.Write(u"A"));
-    const long writeMs = MsSince(start);
-    EXPECT_LT(writeMs, kLateMs);
+    const long writeMs = WriteToGoneDevice();
     std::printf("measured: read during unplug %ld ms, next read %ld ms, write %ld ms\n",
                 unpluggedMs, deadMs, writeMs);
     EXPECT_GE(WaitUntil([&] { return !scanner.Exists(); }, kPlugWaitMs), 0);
@@ -507,27 +519,15 @@ TEST_F(WineBridges, UsbScannerIsFoundReadWrittenAndUnplugged) {
     expected[2] = 0x42;
     EXPECT_EQ(Dlls().devices.Output(device, 2000), expected);
 
-    std::thread unplug([&] {
-        Sleep(200);
-        Dlls().devices.Unplug(device);
-    });
-    auto start = Clock::now();
-    EXPECT_EQ(scanner.Read(), nullptr);
-    const long unpluggedMs = MsSince(start);
-    unplug.join();
-    EXPECT_GE(unpluggedMs, 500) << "a read on a dead device keeps the caller's pace";
-    EXPECT_LT(unpluggedMs, 200 + 2000 + kLateMs);
-    start = Clock::now();
-    EXPECT_FALSE(scanner.Write(u"A"));
-    const long writeMs = MsSince(start);
-    EXPECT_LT(writeMs, kLateMs);
+    const long unpluggedMs = ReadWhileUnplugged(device);
+    const long writeMs = WriteToGoneDevice();
     std::printf("measured: USB scanner: read during unplug %ld ms, write after it %ld ms\n",
                 unpluggedMs, writeMs);
 
     // Back as after a firmware flash, under another release: the reads find it again by
     // themselves once Wine lists it, with no Close or Open.
     ASSERT_TRUE(Dlls().devices.Replug(device, 0x0200)) << Dlls().devices.error();
-    start = Clock::now();
+    const auto start = Clock::now();
     std::u16string read;
     while (read.empty() && MsSince(start) < kPlugWaitMs) {
         // What the device sends before a channel of the host is open again is lost.
