@@ -152,7 +152,7 @@ bool HIDDevice::Reattach(ChannelKind kind) {
     if (now < state.nextSearchNs) {
         return false;
     }
-    state.nextSearchNs = now + std::int64_t{searchPaceMs_} * 1000000;
+    state.nextSearchNs = now + std::int64_t{kSearchPaceMs} * 1000000;
     InterfaceMatch match;
     char path[kDevicePathCapacity];
     bool present = false;

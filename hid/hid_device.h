@@ -14,19 +14,21 @@ namespace quen::hid {
 inline constexpr std::uint32_t kReportBufferSize = 256;
 inline constexpr std::uint32_t kDevicePathCapacity = 1025;  // 1024 characters and the NUL
 inline constexpr std::uint32_t kWriteTimeoutMs = 6000;
-// How often a channel whose device is gone searches for it again, unless the reader says.
-inline constexpr std::uint32_t kDefaultSearchPaceMs = 500;
+// How often at most a channel whose device is gone searches for it again: the scanner's read
+// time-out. A scale read waits only 50 ms, but a search opens and asks every HID interface
+// present, and twenty of them a second for as long as a scale stays unplugged buy nothing: a
+// scale back within half a second is soon enough.
+inline constexpr std::uint32_t kSearchPaceMs = 500;
 
 // Reseat recovery: a read or write whose open channel fails (the cable was reseated, the device
 // re-enumerated after a firmware flash) searches again for the device it was opened on, by vendor
 // and usages, and reopens only its own channel on what it finds, possibly under another path and
 // with other report lengths. So reads resume without the application closing and reopening. A
-// channel searches at most once per pace (the reader's time-out), so a device that stays away costs
-// one enumeration per read rather than a busy loop. CloseDevice ends it; OpenDevice starts afresh.
+// channel searches at most once per kSearchPaceMs, so a device that stays away costs an enumeration
+// now and then rather than a busy loop. CloseDevice ends it; OpenDevice starts afresh.
 class HIDDevice {
   public:
-    explicit HIDDevice(std::uint32_t searchPaceMs = kDefaultSearchPaceMs)
-        : searchPaceMs_(searchPaceMs) {}
+    HIDDevice() = default;
     // Releases nothing: at library unload, channels and events still open stay open until the
     // process ends, rather than being closed under a call that might still be running.
     virtual ~HIDDevice() = default;
@@ -115,7 +117,6 @@ class HIDDevice {
     ChannelState write_;
     const std::int32_t* searchUsages_ = &usage_;
     std::size_t searchUsageCount_ = 1;
-    const std::uint32_t searchPaceMs_;
 };
 
 }  // namespace quen::hid

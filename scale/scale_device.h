@@ -15,8 +15,6 @@ inline constexpr std::int32_t kBlockCapacity = 16 * kRecordSize;
 
 class ScaleHIDDevice final : public hid::HIDDevice {
   public:
-    ScaleHIDDevice() : HIDDevice(kQuietTimeoutMs) {}
-
     // 1 when at least one record was stored; `length` is then 64 times the number of records.
     // A record is bytes 0 to 63 of the report as it arrived (report ID first, zeros past a short
     // report). The block ends when `capacity` holds no further record: reports that follow stay

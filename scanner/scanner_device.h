@@ -20,8 +20,6 @@ inline constexpr int kMaxReportsPerRead = 64;
 
 class ScannerHIDDevice final : public hid::HIDDevice {
   public:
-    ScannerHIDDevice() : HIDDevice(kReportTimeoutMs) {}
-
     // 1 when at least one report arrived; `length` is then the number of bytes stored (at most
     // `capacity`: data beyond it is dropped, but the message is still read to its end, so the
     // next read starts with a new message). 0 when nothing arrived; `length` is left alone.

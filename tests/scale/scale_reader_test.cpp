@@ -135,11 +135,14 @@ TEST_F(ScaleRead, UnpluggedScaleGivesNothingAfterTheFull50MsEveryTime) {
     bus().QueueReport(kPath, 0, Numbered(64, 7));
     std::vector<std::uint8_t> got;
     ASSERT_EQ(Read(got), 1);
+    const int searchesBefore = bus().counters().listsOpened;
     bus().Unplug(kPath);
     EXPECT_EQ(Read(got), 0);
     EXPECT_EQ(bus().NowMs(), 100u);
     EXPECT_EQ(Read(got), 0);
     EXPECT_EQ(bus().NowMs(), 150u);
+    // The scale is searched for again at most every 500 ms, not at every 50 ms read.
+    EXPECT_EQ(bus().counters().listsOpened - searchesBefore, 1);
 }
 
 }  // namespace
