@@ -1,45 +1,8 @@
-// A file descriptor that closes itself, for the kernel tests.
+// The kernel tests own their descriptors with the hidraw platform's own class.
 #pragma once
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <utility>
+#include "hid/hidraw/unique_fd.h"
 
 namespace quen::test {
-
-class UniqueFd {
-  public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    ~UniqueFd() { Reset(); }
-    UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept {
-        if (this != &other) {
-            Reset();
-            fd_ = std::exchange(other.fd_, -1);
-        }
-        return *this;
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-
-    // Opens `path` with O_CLOEXEC added; invalid (and errno set) on failure.
-    static UniqueFd Open(const char* path, int flags) {
-        return UniqueFd(open(path, flags | O_CLOEXEC));
-    }
-
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    void Reset() {
-        if (fd_ >= 0) {
-            close(fd_);
-            fd_ = -1;
-        }
-    }
-
-  private:
-    int fd_ = -1;
-};
-
+using hid::hidraw::UniqueFd;
 }  // namespace quen::test

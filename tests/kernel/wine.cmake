@@ -13,10 +13,10 @@ if(QUENLINK_WERROR)
 endif()
 add_custom_command(OUTPUT ${quen_controller}
     COMMAND ${QUEN_HOST_CXX} ${quen_controller_flags} -static -pthread
-            -I${PROJECT_SOURCE_DIR}/tests -o ${quen_controller}
+            -I${PROJECT_SOURCE_DIR}/tests -I${PROJECT_SOURCE_DIR} -o ${quen_controller}
             device_controller.cpp uhid_device.cpp usb_gadget.cpp
     DEPENDS device_controller.cpp uhid_device.cpp uhid_device.h usb_gadget.cpp usb_gadget.h
-            test_device.h unique_fd.h
+            test_device.h unique_fd.h ${PROJECT_SOURCE_DIR}/hid/hidraw/unique_fd.h
     WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}
     COMMENT "Building the kernel VM's device controller with the host's compiler"
     VERBATIM)
