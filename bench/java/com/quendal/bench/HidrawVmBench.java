@@ -3,7 +3,6 @@ package com.quendal.bench;
 import com.quendal.javapos.usb.QuenHIDOper;
 import java.io.IOException;
 import java.util.Arrays;
-import java.util.List;
 
 /**
  * The shipped Linux scanner bridge (lib/libscannerlink.so, the hidraw platform) end to end in
@@ -26,43 +25,28 @@ public final class HidrawVmBench {
     private static final long SEND_LEAD_NS = 2_000_000;
     private static final int[] DEVICES = {1, 8, 32};
 
-    private int repetitions = 15;
-    private int callsPerRepetition = 16_384;
-    private int latencyPasses = 5;
-    private int latencyReports = 1000;
-    private int opensPerBatch = 20;
-    private List<String> sections = Arrays.asList("calls", "latency", "open");
+    private final BenchArguments arguments;
+    private final int repetitions;
+    private final int callsPerRepetition;
+    private final int latencyPasses;
+    private final int latencyReports;
+    private final int opensPerBatch;
 
     private final QuenHIDOper scanner = new QuenHIDOper();
     private int scannerDevice = -1;
     private int foreignDevices = 0;
 
-    public static void main(String[] args) throws IOException {
-        HidrawVmBench bench = new HidrawVmBench();
-        bench.parse(args);
-        bench.run();
+    private HidrawVmBench(BenchArguments arguments) {
+        this.arguments = arguments;
+        repetitions = arguments.repetitions;
+        callsPerRepetition = arguments.quick ? 4 * BATCH : 16_384;
+        latencyPasses = arguments.quick ? 1 : 5;
+        latencyReports = arguments.quick ? 20 : 1000;
+        opensPerBatch = arguments.quick ? 3 : 20;
     }
 
-    private void parse(String[] args) {
-        for (int i = 0; i < args.length; ++i) {
-            switch (args[i]) {
-                case "--repetitions":
-                    repetitions = Integer.parseInt(args[++i]);
-                    break;
-                case "--quick":  // a smoke run: every section, few calls
-                    repetitions = 3;
-                    callsPerRepetition = 4 * BATCH;
-                    latencyPasses = 1;
-                    latencyReports = 20;
-                    opensPerBatch = 3;
-                    break;
-                case "--only":
-                    sections = Arrays.asList(args[++i].split(","));
-                    break;
-                default:
-                    throw new IllegalArgumentException("unknown argument " + args[i]);
-            }
-        }
+    public static void main(String[] args) throws IOException {
+        new HidrawVmBench(new BenchArguments(args, "calls", "latency", "open")).run();
     }
 
     private void run() throws IOException {
@@ -72,13 +56,13 @@ public final class HidrawVmBench {
                 Runtime.getRuntime().availableProcessors()));
         scanner.SetMode(false);
         arrange(1);
-        if (sections.contains("calls")) {
+        if (arguments.wants("calls")) {
             perCall();
         }
-        if (sections.contains("latency")) {
+        if (arguments.wants("latency")) {
             latency();
         }
-        if (sections.contains("open")) {
+        if (arguments.wants("open")) {
             openCost();
         }
         scanner.Close();

@@ -4,7 +4,6 @@ import com.quendal.javapos.usb.QuenHIDOper;
 import com.quendal.javapos.usb.QuenHIDScaleOper;
 import java.io.IOException;
 import java.util.Arrays;
-import java.util.List;
 
 /**
  * The bridges' own cost per call, printed as Markdown: the scanner and scale bridges built on the
@@ -20,40 +19,25 @@ public final class NullPlatformBench {
     private static final double READ_TARGET = 1.3;
     private static final double WRITE_TARGET = 1.3;
 
-    private int repetitions = 15;
-    private int callsPerRepetition = 100_000;
-    private int memoryCalls = 1_000_000;
-    private List<String> sections = Arrays.asList("calls", "memory");
+    private final BenchArguments arguments;
+    private final int repetitions;
+    private final int callsPerRepetition;
+    private final int memoryCalls;
 
     private final QuenHIDOper scanner = new QuenHIDOper();
     private final QuenHIDScaleOper scale = new QuenHIDScaleOper();
     private final JniFloor floor = new JniFloor();
     private final char[] data = new char[64];
 
-    public static void main(String[] args) throws IOException {
-        NullPlatformBench bench = new NullPlatformBench();
-        bench.parse(args);
-        bench.run();
+    private NullPlatformBench(BenchArguments arguments) {
+        this.arguments = arguments;
+        repetitions = arguments.repetitions;
+        callsPerRepetition = arguments.quick ? 10 * BATCH : 100_000;
+        memoryCalls = arguments.quick ? 20_000 : 1_000_000;
     }
 
-    private void parse(String[] args) {
-        for (int i = 0; i < args.length; ++i) {
-            switch (args[i]) {
-                case "--repetitions":
-                    repetitions = Integer.parseInt(args[++i]);
-                    break;
-                case "--quick":  // a smoke run: every section, few calls
-                    repetitions = 3;
-                    callsPerRepetition = 10 * BATCH;
-                    memoryCalls = 20_000;
-                    break;
-                case "--only":
-                    sections = Arrays.asList(args[++i].split(","));
-                    break;
-                default:
-                    throw new IllegalArgumentException("unknown argument " + args[i]);
-            }
-        }
+    public static void main(String[] args) throws IOException {
+        new NullPlatformBench(new BenchArguments(args, "calls", "memory")).run();
     }
 
     private void run() throws IOException {
@@ -63,10 +47,10 @@ public final class NullPlatformBench {
         Arrays.fill(data, 'A');
         scanner.SetMode(false);
         Paired.check(scanner.Open() && scale.Open(), "the null platform's devices did not open");
-        if (sections.contains("calls")) {
+        if (arguments.wants("calls")) {
             perCall();
         }
-        if (sections.contains("memory")) {
+        if (arguments.wants("memory")) {
             memory();
         }
         scanner.Close();
