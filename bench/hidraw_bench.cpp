@@ -22,6 +22,7 @@ namespace {
 using quen::hid::IoOutcome;
 using quen::hid::hidraw::ChannelReports;
 using quen::hid::hidraw::HidrawChannel;
+using quen::hid::hidraw::UniqueFd;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kBatch = 64;                   // reports a socket holds with room to spare
@@ -137,7 +138,7 @@ void BM_HidrawReadPerCall(benchmark::State& state) {
     reports.numbered = numbered;
     reports.inputReportIds.Add(kReportId);
     const int fd = node.node();
-    HidrawChannel channel(fd, reports);
+    HidrawChannel channel(UniqueFd(fd), reports);  // the channel closes the node
     // On the wire: the report ID only when reports are numbered.
     std::vector<std::uint8_t> wire(numbered ? kReportLength : kReportLength - 1, 0x41);
     wire[0] = numbered ? kReportId : 0x41;
@@ -179,7 +180,7 @@ void BM_HidrawWritePerCall(benchmark::State& state) {
         return;
     }
     const int fd = node.node();
-    HidrawChannel channel(fd, ChannelReports{});
+    HidrawChannel channel(UniqueFd(fd), ChannelReports{});  // the channel closes the node
     std::uint8_t report[kReportLength];
     std::fill(report, report + kReportLength, std::uint8_t{0x41});
     report[0] = 0;  // the report ID, passed on as it is

@@ -58,7 +58,7 @@ endfunction()
 function(quen_add_hid_bridge name)
     cmake_parse_arguments(ARG "" "CORE;DESCRIPTION" "SOURCES" ${ARGN})
     add_library(${ARG_CORE}_core_sim STATIC ${ARG_SOURCES})
-    target_link_libraries(${ARG_CORE}_core_sim PUBLIC quen_hid_sim)
+    target_link_libraries(${ARG_CORE}_core_sim PUBLIC quen_sim)
     quen_add_jni_library(${name} SOURCES ${ARG_SOURCES} LINK ${QUEN_HID_SHIPPED}
                          DESCRIPTION "${ARG_DESCRIPTION}")
     if(NOT QUENLINK_HID_PLATFORM STREQUAL "sim")
@@ -67,7 +67,7 @@ function(quen_add_hid_bridge name)
         target_link_libraries(${ARG_CORE}_core_${QUENLINK_HID_PLATFORM} PUBLIC ${QUEN_HID_SHIPPED})
     endif()
     if(NOT WIN32 AND NOT CMAKE_CROSSCOMPILING)
-        quen_add_jni_library(${name}_sim SOURCES ${ARG_SOURCES} LINK quen_hid_sim
+        quen_add_jni_library(${name}_sim SOURCES ${ARG_SOURCES} LINK quen_sim
                              DESCRIPTION "${ARG_DESCRIPTION} (simulated bus)")
         set_target_properties(${name}_sim PROPERTIES OUTPUT_NAME ${name}
                               LIBRARY_OUTPUT_DIRECTORY ${QUEN_SIM_LIBRARY_DIR})

@@ -11,7 +11,7 @@ std::int32_t HIDDevice::FindDevice(std::int32_t vendorId, std::int32_t usagePage
     vendorId_ = vendorId;
     found_ = 0;
     InterfaceMatch match;
-    char path[kDevicePathCapacity];
+    char path[kPathCapacity];
     if (FindFirstInterface(vendorId, usagePage, usage, &match, path, sizeof path)) {
         usagePage_ = usagePage;
         productId_ = match.attributes.productId;
@@ -31,7 +31,7 @@ std::int32_t HIDDevice::FindDevice(std::int32_t vendorId, std::int32_t usagePage
 bool HIDDevice::DeviceExists(std::int32_t vendorId, std::int32_t usagePage,
                              std::int32_t usage) const {
     InterfaceMatch match;
-    char path[kDevicePathCapacity];
+    char path[kPathCapacity];
     return FindFirstInterface(vendorId, usagePage, usage, &match, path, sizeof path);
 }
 
@@ -91,7 +91,7 @@ bool HIDDevice::CanWrite() const {
 
 std::uint32_t HIDDevice::DataBytesTaken(std::uint32_t length) {
     // The data is cut to the buffer, after the report ID.
-    constexpr std::uint32_t room = kReportBufferSize - 1;
+    constexpr std::uint32_t room = kMaxReportBytes - 1;
     return length < room ? length : room;
 }
 
@@ -154,7 +154,7 @@ bool HIDDevice::Reattach(ChannelKind kind) {
     }
     state.nextSearchNs = now + std::int64_t{kSearchPaceMs} * 1000000;
     InterfaceMatch match;
-    char path[kDevicePathCapacity];
+    char path[kPathCapacity];
     bool present = false;
     for (std::size_t i = 0; i < searchUsageCount_ && !present; ++i) {
         present =

@@ -11,8 +11,6 @@
 
 namespace quen::hid {
 
-inline constexpr std::uint32_t kReportBufferSize = 256;
-inline constexpr std::uint32_t kDevicePathCapacity = 1025;  // 1024 characters and the NUL
 inline constexpr std::uint32_t kWriteTimeoutMs = 6000;
 // How often at most a channel whose device is gone searches for it again: the scanner's read
 // time-out. A scale read waits only 50 ms, but a search opens and asks every HID interface
@@ -108,11 +106,11 @@ class HIDDevice {
     NativeHandle readHandle_ = kInvalidHandle;
     NativeHandle writeHandle_ = kInvalidHandle;
     std::int32_t found_ = 0;
-    char devicePath_[kDevicePathCapacity] = {};
+    char devicePath_[kPathCapacity] = {};
     NativeHandle readEvent_ = kNoEvent;
     NativeHandle writeEvent_ = kNoEvent;
-    std::uint8_t inputReport_[kReportBufferSize] = {};
-    std::uint8_t outputReport_[kReportBufferSize] = {};
+    std::uint8_t inputReport_[kMaxReportBytes] = {};
+    std::uint8_t outputReport_[kMaxReportBytes] = {};
     ChannelState read_;
     ChannelState write_;
     const std::int32_t* searchUsages_ = &usage_;

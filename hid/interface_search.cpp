@@ -2,8 +2,6 @@
 
 #include <cstring>
 
-#include "hid/hid_device.h"
-
 namespace quen::hid {
 namespace {
 
@@ -108,8 +106,8 @@ bool WalkInterfaces(InterfaceVisitor& visitor, char* path, std::uint32_t capacit
 }
 
 bool ReportsFitBuffers(const InterfaceCaps& caps) {
-    return caps.inputReportByteLength <= kReportBufferSize &&
-           caps.outputReportByteLength <= kReportBufferSize;
+    return caps.inputReportByteLength <= kMaxReportBytes &&
+           caps.outputReportByteLength <= kMaxReportBytes;
 }
 
 bool FindFirstInterface(std::int32_t vendorId, std::int32_t usagePage, std::int32_t usage,

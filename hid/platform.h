@@ -18,6 +18,12 @@
 
 namespace quen::hid {
 
+// The seam's limits: every report buffer above it holds kMaxReportBytes (the report ID included),
+// and every interface path kPathCapacity bytes (1024 characters and the NUL). An interface whose
+// reports or path are longer is never offered to the device object (interface_search.h).
+inline constexpr std::uint32_t kMaxReportBytes = 256;
+inline constexpr std::uint32_t kPathCapacity = 1025;
+
 // A handle as the platform knows it: a Windows HANDLE, a channel record, a simulated id.
 using NativeHandle = std::intptr_t;
 // Marks a channel or query handle that is not open (Windows' INVALID_HANDLE_VALUE is -1 too).
@@ -123,9 +129,9 @@ NativeHandle CreateCompletionEvent();
 
 // --- Report I/O --------------------------------------------------------------------------------
 
-// Reads one input report of `length` bytes (1 to 256) into `buffer`, waiting at most timeoutMs
-// for it. Byte 0 is the report ID on every platform (0 for a device without numbered reports);
-// bytes past a shorter report are left as they were.
+// Reads one input report of `length` bytes (1 to kMaxReportBytes) into `buffer`, waiting at most
+// timeoutMs for it. Byte 0 is the report ID on every platform (0 for a device without numbered
+// reports); bytes past a shorter report are left as they were.
 //   Completed: buffer[0, length) holds the report. A report that completed while the read was
 //              being cancelled counts as completed.
 //   TimedOut:  no report within timeoutMs; the read has been cancelled and is over, the buffer
@@ -136,8 +142,8 @@ NativeHandle CreateCompletionEvent();
 IoOutcome ReadInputReport(NativeHandle channel, NativeHandle event, std::uint8_t* buffer,
                           std::uint32_t length, std::uint32_t timeoutMs);
 
-// Writes one output report of `length` bytes (byte 0 the report ID, at most 256), waiting for
-// the device to take it.
+// Writes one output report of `length` bytes (byte 0 the report ID, at most kMaxReportBytes),
+// waiting for the device to take it.
 //   Completed: the device accepted the whole report.
 //   TimedOut:  not accepted within timeoutMs; the write has been cancelled and is over.
 //   Failed:    refused by the platform or the device is gone; may return at once.

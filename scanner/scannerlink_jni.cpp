@@ -2,13 +2,13 @@
 // between Java and the library's one device object and does nothing else.
 #include <jni.h>
 
-#include "hid/java_reports.h"
-#include "hid/maker_device.h"
+#include "bridge/java_reports.h"
+#include "bridge/maker_device.h"
 #include "scanner/scanner_device.h"
 
 namespace {
 
-using namespace quen::hid;
+using namespace quen::bridge;
 
 // Constructed when the library loads, before the JVM can call any native method.
 quen::scanner::ScannerHIDDevice device;

@@ -8,10 +8,10 @@
 
 namespace quen::hid::platform {
 
-using sim::SimBus;
+using quen::sim::SimBus;
 
 InterfaceList* OpenInterfaceList() {
-    sim::RefreshScenarioFromEnvironment();
+    quen::sim::RefreshScenarioFromEnvironment();
     return SimBus::Instance().OpenInterfaceList();
 }
 

@@ -8,7 +8,7 @@
 
 #include "hid/deadline.h"
 
-namespace quen::hid::sim {
+namespace quen::sim {
 namespace {
 
 // Per thread, as the seam asks; one bus per library, so nothing else needs to tell them apart.
@@ -448,4 +448,4 @@ void SimBus::WaitUntil(std::int64_t ns, std::unique_lock<std::mutex>& lock) {
     changed_.wait_until(lock, clock_.SteadyAt(ns));
 }
 
-}  // namespace quen::hid::sim
+}  // namespace quen::sim

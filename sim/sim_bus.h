@@ -22,7 +22,7 @@
 #include "sim/sim_clock.h"
 #include "sim/sim_interface.h"
 
-namespace quen::hid::sim {
+namespace quen::sim {
 
 struct Counters {
     int listsOpened = 0;
@@ -146,4 +146,4 @@ class SimBus {
     std::string wireLog_;
 };
 
-}  // namespace quen::hid::sim
+}  // namespace quen::sim

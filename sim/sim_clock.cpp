@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <thread>
 
-namespace quen::hid::sim {
+namespace quen::sim {
 
 void SimClock::Reset(ClockMode mode) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -79,4 +79,4 @@ void SimClock::SleepUntil(std::int64_t ns) {
     }
 }
 
-}  // namespace quen::hid::sim
+}  // namespace quen::sim

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <mutex>
 
-namespace quen::hid::sim {
+namespace quen::sim {
 
 enum class ClockMode { Virtual, Real };
 
@@ -47,4 +47,4 @@ class SimClock {
     Steady::time_point epoch_{};
 };
 
-}  // namespace quen::hid::sim
+}  // namespace quen::sim

@@ -9,7 +9,10 @@
 
 #include "hid/platform.h"
 
-namespace quen::hid::sim {
+namespace quen::sim {
+
+// The bus stands behind the device object's platform seam and speaks its vocabulary.
+using namespace quen::hid;
 
 enum class WriteBehaviour {
     Complete,       // the device takes the report after writeLatencyMs
@@ -64,4 +67,4 @@ struct SimInterface {
     std::uint64_t wireTotal = 0;
 };
 
-}  // namespace quen::hid::sim
+}  // namespace quen::sim

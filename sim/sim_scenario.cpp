@@ -10,7 +10,7 @@
 
 #include "sim/sim_bus.h"
 
-namespace quen::hid::sim {
+namespace quen::sim {
 namespace {
 
 bool ParseNumber(const std::string& text, unsigned long max, unsigned long* out) {
@@ -275,4 +275,4 @@ void RefreshScenarioFromEnvironment() {
     }
 }
 
-}  // namespace quen::hid::sim
+}  // namespace quen::sim

@@ -18,7 +18,7 @@
 #include <mutex>
 #include <string>
 
-namespace quen::hid::sim {
+namespace quen::sim {
 
 // Resets the bus and applies the scenario text. False (bus reset, nothing applied past the
 // faulty line) on a line it cannot read; `error` then names the line.
@@ -56,4 +56,4 @@ class ScenarioFile {
 // test rewriting the file sets up a new bus for the next search.
 void RefreshScenarioFromEnvironment();
 
-}  // namespace quen::hid::sim
+}  // namespace quen::sim

@@ -14,8 +14,8 @@
 #include <cstring>
 
 #include "hid/interface_search.h"
-#include "hid/java_reports.h"
-#include "hid/maker_device.h"
+#include "bridge/java_reports.h"
+#include "bridge/maker_device.h"
 #include "scale/scale_device.h"
 #include "scanner/scanner_device.h"
 #if !defined(_WIN32)
@@ -25,6 +25,7 @@
 namespace {
 
 using namespace quen::hid;
+using namespace quen::bridge;
 
 enum Exit { kFound = 0, kNotFound = 1, kCannotOpen = 2, kUsage = 64 };
 
@@ -73,8 +74,8 @@ void PrintCannotOpen(const char* what, const char* path, OpenFailure failure) {
 
 // What the bridges would take: found through the very search the bridges use.
 struct Taken {
-    char scanner[kDevicePathCapacity] = {};
-    char scale[kDevicePathCapacity] = {};
+    char scanner[kPathCapacity] = {};
+    char scale[kPathCapacity] = {};
 };
 
 void FindTaken(Taken* taken) {
@@ -95,7 +96,7 @@ class Lister final : public InterfaceVisitor {
         ++count_;
         if (visited.status != PathStatus::Ok) {
             std::printf("  (interface %u: path unusable or longer than %u characters)\n",
-                        visited.index, kDevicePathCapacity - 1);
+                        visited.index, kPathCapacity - 1);
             return true;
         }
         std::printf("  %s\n", visited.path);
@@ -133,7 +134,7 @@ class Lister final : public InterfaceVisitor {
             return "";
         }
         if (!ReportsFitBuffers(caps)) {
-            return "\n      (the maker's, never taken: reports longer than 256 bytes)";
+            return "\n      (the maker's, never taken: reports longer than the bridges' buffers)";
         }
         return "\n      (the maker's, not taken: another interface comes first)";
     }
@@ -159,7 +160,7 @@ int List() {
     Taken taken;
     FindTaken(&taken);
     Lister lister(taken);
-    static char path[kDevicePathCapacity];
+    static char path[kPathCapacity];
     if (!WalkInterfaces(lister, path, sizeof path)) {
         std::printf("the HID interfaces cannot be listed\n");
         return kNotFound;

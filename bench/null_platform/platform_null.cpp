@@ -5,7 +5,7 @@
 // Its clock is the shipped POSIX one (platform_posix_clock.cpp), which every call reads.
 #include <cstring>
 
-#include "hid/device_ids.h"
+#include "bridge/device_ids.h"
 #include "hid/platform.h"
 
 namespace quen::hid {
@@ -14,6 +14,8 @@ namespace quen::hid {
 struct InterfaceList {};
 
 namespace {
+
+using namespace quen::bridge;
 
 InterfaceList theList;
 constexpr char kPath[] = "null#1";

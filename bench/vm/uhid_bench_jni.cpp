@@ -24,7 +24,7 @@
 #include <thread>
 #include <vector>
 
-#include "hid/device_ids.h"
+#include "bridge/device_ids.h"
 #include "kernel/device_reports.h"
 #include "kernel/uhid_device.h"
 #include "support/report_descriptors.h"
@@ -142,9 +142,9 @@ JNIEXPORT jint JNICALL Java_com_quendal_bench_Uhid_plug(JNIEnv*, jclass, jboolea
     auto device = std::make_unique<UhidDevice>();
     const quen::test::TestDeviceInfo info =
         scanner != JNI_FALSE
-            ? quen::test::TestDeviceInfo{"Quen scanner", quen::hid::kMakerVendorId, 0x0101,
-                                         quen::test::MakerDescriptor(quen::hid::kScannerUsage, 64,
-                                                                     64)}
+            ? quen::test::TestDeviceInfo{"Quen scanner", quen::bridge::kMakerVendorId, 0x0101,
+                                         quen::test::MakerDescriptor(quen::bridge::kScannerUsage,
+                                                                     64, 64)}
             : quen::test::TestDeviceInfo{"Other keyboard", 0x046D, 0xC31C,
                                          quen::test::BootKeyboardDescriptor()};
     std::string node;

@@ -9,26 +9,15 @@
 #include "hid/deadline.h"
 
 namespace quen::hid::hidraw {
-namespace {
-
-// The longest report the device object ever asks for, report ID byte included.
-constexpr std::uint32_t kMostReportBytes = 256;
-
-}  // namespace
-
-HidrawChannel::~HidrawChannel() {
-    // Not retried on EINTR: on Linux the descriptor is released whatever close reports.
-    ::close(fd_);
-}
 
 IoOutcome HidrawChannel::Read(std::uint8_t* buffer, std::uint32_t length, std::uint32_t timeoutMs) {
-    if (length == 0 || length > kMostReportBytes) {
+    if (length == 0 || length > kMaxReportBytes) {
         return IoOutcome::Failed;
     }
     // hidraw leaves the report ID out for devices without numbered reports, where Windows
     // delivers a 0 in byte 0: read one byte further in and put the 0 there ourselves.
     // Only the bytes a report fills are copied out, so the staging buffer needs no clearing.
-    std::uint8_t report[kMostReportBytes];
+    std::uint8_t report[kMaxReportBytes];
     report[0] = 0;
     std::uint8_t* const into = reports_.numbered ? report : report + 1;
     const std::uint32_t room = reports_.numbered ? length : length - 1;
@@ -40,9 +29,9 @@ IoOutcome HidrawChannel::Read(std::uint8_t* buffer, std::uint32_t length, std::u
     // virtual machine whose clock source is the HPET: a system call and an emulated device
     // read each), the deadline's two reads cost more than the poll and the read themselves.
     // Anything else (no report, another collection's, a failure) is left to the loop below.
-    pollfd queued{fd_, POLLIN, 0};
+    pollfd queued{fd_.get(), POLLIN, 0};
     if (::poll(&queued, 1, 0) == 1 && (queued.revents & POLLIN) != 0) {
-        const ssize_t got = ::read(fd_, into, room);
+        const ssize_t got = ::read(fd_.get(), into, room);
         if (got > 0 && reports_.Accepts(report[0])) {
             return completed(got);
         }
@@ -51,7 +40,7 @@ IoOutcome HidrawChannel::Read(std::uint8_t* buffer, std::uint32_t length, std::u
     // Every failure below returns at once: keeping a polling caller's pace on a dead device is
     // the device object's part (HIDDevice::ChannelFailed), the same on every platform.
     for (;;) {
-        pollfd ready{fd_, POLLIN, 0};
+        pollfd ready{fd_.get(), POLLIN, 0};
         const int polled = ::poll(&ready, 1, static_cast<int>(deadline.RemainingMs()));
         if (polled < 0) {
             if (errno == EINTR) {
@@ -70,7 +59,7 @@ IoOutcome HidrawChannel::Read(std::uint8_t* buffer, std::uint32_t length, std::u
             return IoOutcome::Failed;
         }
         // A report longer than `room` is cut by the kernel, as a shorter Windows buffer would be.
-        const ssize_t got = ::read(fd_, into, room);
+        const ssize_t got = ::read(fd_.get(), into, room);
         if (got < 0 && (errno == EINTR || errno == EAGAIN)) {
             continue;
         }
@@ -105,7 +94,7 @@ IoOutcome HidrawChannel::Write(const std::uint8_t* report, std::uint32_t length)
     // drivers/hid/usbhid/hid-core.c, drivers/usb/core/message.c (usb_start_wait_urb).
     ssize_t written;
     do {
-        written = ::write(fd_, report, length);
+        written = ::write(fd_.get(), report, length);
     } while (written < 0 && errno == EINTR);
     if (written == static_cast<ssize_t>(length)) {
         return IoOutcome::Completed;

@@ -4,8 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 
 #include "hid/hidraw/report_id_set.h"
+#include "hid/hidraw/unique_fd.h"
 #include "hid/platform.h"
 
 namespace quen::hid::hidraw {
@@ -21,8 +23,8 @@ struct ChannelReports {
 // Owns the file descriptor (opened non-blocking: only poll waits) and closes it when destroyed.
 class HidrawChannel {
   public:
-    HidrawChannel(int fd, const ChannelReports& reports) : fd_(fd), reports_(reports) {}
-    ~HidrawChannel();
+    HidrawChannel(UniqueFd fd, const ChannelReports& reports)
+        : fd_(std::move(fd)), reports_(reports) {}
     HidrawChannel(const HidrawChannel&) = delete;
     HidrawChannel& operator=(const HidrawChannel&) = delete;
 
@@ -31,7 +33,7 @@ class HidrawChannel {
     IoOutcome Write(const std::uint8_t* report, std::uint32_t length);
 
   private:
-    int fd_;
+    UniqueFd fd_;
     ChannelReports reports_;
 };
 

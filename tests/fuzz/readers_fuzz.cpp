@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "hid/device_ids.h"
+#include "bridge/device_ids.h"
 #include "fuzz/fuzz_input.h"
 #include "sim/sim_bus.h"
 #include "scale/scale_device.h"
@@ -13,8 +13,8 @@
 
 namespace {
 
-using quen::hid::sim::InterfaceSpec;
-using quen::hid::sim::SimBus;
+using quen::sim::InterfaceSpec;
+using quen::sim::SimBus;
 
 constexpr std::uint8_t kGuard = 0xEE;
 constexpr std::size_t kGuardBytes = 64;
@@ -54,11 +54,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     bus.Reset();
     InterfaceSpec spec;
     spec.path = "/fuzz/device";
-    spec.vendorId = quen::hid::kMakerVendorId;
-    spec.usagePage = quen::hid::kMakerUsagePage;
+    spec.vendorId = quen::bridge::kMakerVendorId;
+    spec.usagePage = quen::bridge::kMakerUsagePage;
     const bool scale = (in.Byte() & 1) != 0;
     const bool segmented = (in.Byte() & 1) != 0;
-    spec.usage = scale ? quen::hid::kScaleUsage : quen::hid::kScannerUsage;
+    spec.usage = scale ? quen::bridge::kScaleUsage : quen::bridge::kScannerUsage;
     spec.inputReportLength = static_cast<std::uint16_t>(1 + in.Byte());  // 1 to 256
     const std::int32_t capacity = in.Word() % 1100;
     bus.AddInterface(spec);
@@ -76,16 +76,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     if (scale) {
         quen::scale::ScaleHIDDevice device;
-        Check(device.FindDevice(quen::hid::kMakerVendorId, quen::hid::kMakerUsagePage,
-                                quen::hid::kScaleUsage) == 1 &&
+        Check(device.FindDevice(quen::bridge::kMakerVendorId, quen::bridge::kMakerUsagePage,
+                                quen::bridge::kScaleUsage) == 1 &&
               device.OpenDevice() == 1);
         ReadAll(device, capacity, capacity / 64, queued);
         device.CloseDevice();
     } else {
         quen::scanner::ScannerHIDDevice device;
         device.SetMode(segmented);
-        Check(device.FindDevice(quen::hid::kMakerVendorId, quen::hid::kMakerUsagePage,
-                                quen::hid::kScannerUsage) == 1 &&
+        Check(device.FindDevice(quen::bridge::kMakerVendorId, quen::bridge::kMakerUsagePage,
+                                quen::bridge::kScannerUsage) == 1 &&
               device.OpenDevice() == 1);
         ReadAll(device, capacity, quen::scanner::kMaxReportsPerRead, queued);
         device.CloseDevice();

@@ -6,6 +6,6 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string error;
-    quen::hid::sim::ApplyScenario(std::string(reinterpret_cast<const char*>(data), size), &error);
+    quen::sim::ApplyScenario(std::string(reinterpret_cast<const char*>(data), size), &error);
     return 0;
 }

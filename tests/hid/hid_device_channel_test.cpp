@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "hid/device_ids.h"
+#include "bridge/device_ids.h"
 #include "hid/hid_device.h"
 #include "hid/platform.h"
 #include "support/sim_fixture.h"
@@ -34,11 +34,12 @@ class OpenScanner : public SimBusTest {
         SimBusTest::TearDown();
     }
     void Open() {
-        ASSERT_EQ(device.FindDevice(hid::kMakerVendorId, hid::kMakerUsagePage, hid::kScannerUsage),
+        ASSERT_EQ(device.FindDevice(bridge::kMakerVendorId, bridge::kMakerUsagePage,
+                                    bridge::kScannerUsage),
                   1);
         ASSERT_EQ(device.OpenDevice(), 1);
     }
-    std::vector<hid::sim::WireRecord> Wire() { return bus().Wire(kPath); }
+    std::vector<sim::WireRecord> Wire() { return bus().Wire(kPath); }
 
     HIDDevice device;
 };
@@ -160,7 +161,8 @@ TEST_F(OpenScanner, OpeningAgainWhileOpenClosesTheFirstChannels) {
 
 TEST_F(OpenScanner, SearchWhileOpenKeepsTheChannels) {
     Open();
-    EXPECT_EQ(device.FindDevice(hid::kMakerVendorId, hid::kMakerUsagePage, hid::kScaleUsage), 0);
+    EXPECT_EQ(
+        device.FindDevice(bridge::kMakerVendorId, bridge::kMakerUsagePage, bridge::kScaleUsage), 0);
     EXPECT_TRUE(device.readChannelOpen());
     EXPECT_TRUE(device.writeChannelOpen());
 }
@@ -196,7 +198,8 @@ TEST_F(OpenScanner, OpenAndCloseCyclesLeaveNoHandleBehindAndStaleHandlesAreStill
     device.CloseDevice();
     const std::size_t before = bus().liveHandles();
     for (int i = 0; i < 100000; ++i) {
-        ASSERT_EQ(device.FindDevice(hid::kMakerVendorId, hid::kMakerUsagePage, hid::kScannerUsage),
+        ASSERT_EQ(device.FindDevice(bridge::kMakerVendorId, bridge::kMakerUsagePage,
+                                    bridge::kScannerUsage),
                   1);
         device.OpenDevice();
         device.CloseDevice();
@@ -226,7 +229,7 @@ TEST_F(OpenScanner, WriteHistoryKeepsTheLatestWritesAndCountsThemAll) {
 }
 
 TEST_F(OpenScanner, RealClockWriteWaitsItsWholeLatencyWhileReportsArrive) {
-    bus().Reset(hid::sim::ClockMode::Real);
+    bus().Reset(sim::ClockMode::Real);
     bus().AddInterface(ScannerInterface(kPath));
     bus().SetWriteBehaviour(kPath, WriteBehaviour::Complete, 400);
     Open();

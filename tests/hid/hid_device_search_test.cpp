@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "hid/device_ids.h"
+#include "bridge/device_ids.h"
 #include "hid/hid_device.h"
 #include "support/sim_fixture.h"
 
@@ -12,10 +12,10 @@ namespace {
 
 using hid::HIDDevice;
 
-constexpr int kVendor = hid::kMakerVendorId;
-constexpr int kPage = hid::kMakerUsagePage;
-constexpr int kScanner = hid::kScannerUsage;
-constexpr int kScale = hid::kScaleUsage;
+constexpr int kVendor = bridge::kMakerVendorId;
+constexpr int kPage = bridge::kMakerUsagePage;
+constexpr int kScanner = bridge::kScannerUsage;
+constexpr int kScale = bridge::kScaleUsage;
 
 class DeviceSearch : public SimBusTest {
   protected:
@@ -141,7 +141,7 @@ TEST_F(DeviceSearch, PresenceCheckChangesNothing) {
     ASSERT_EQ(device.OpenDevice(), 1);
     const int channelsBefore = bus().counters().channelsOpened;
     EXPECT_TRUE(device.DeviceExists(kVendor, kPage, kScale));
-    EXPECT_FALSE(device.DeviceExists(kVendor, kPage, hid::kScannerUsageAlternate));
+    EXPECT_FALSE(device.DeviceExists(kVendor, kPage, bridge::kScannerUsageAlternate));
     EXPECT_STREQ(device.devicePath(), "/sim/scanner");
     EXPECT_EQ(device.usage(), kScanner);
     EXPECT_TRUE(device.readChannelOpen());

@@ -22,6 +22,7 @@ namespace {
 using hid::IoOutcome;
 using hid::hidraw::ChannelReports;
 using hid::hidraw::HidrawChannel;
+using hid::hidraw::UniqueFd;
 using Clock = std::chrono::steady_clock;
 
 long MsSince(Clock::time_point start) {
@@ -50,7 +51,7 @@ class HidrawNode : public ::testing::Test {
         int ends[2];
         ASSERT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends), 0);
         kernel_ = ends[0];
-        channel_ = std::make_unique<HidrawChannel>(ends[1], reports);
+        channel_ = std::make_unique<HidrawChannel>(UniqueFd(ends[1]), reports);
     }
     void TearDown() override {
         channel_.reset();
@@ -173,7 +174,7 @@ TEST_F(HidrawNode, HangupIsFailedNeverAPhantomReport) {
     int pipeEnds[2];
     ASSERT_EQ(pipe2(pipeEnds, O_CLOEXEC), 0);
     close(pipeEnds[1]);
-    channel_ = std::make_unique<HidrawChannel>(pipeEnds[0], ChannelReports{});
+    channel_ = std::make_unique<HidrawChannel>(UniqueFd(pipeEnds[0]), ChannelReports{});
     EXPECT_EQ(Read(65, 150), IoOutcome::Failed);
 }
 
@@ -181,7 +182,7 @@ TEST_F(HidrawNode, ClosingTheChannelClosesItsDescriptor) {
     int ends[2];
     ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
     close(ends[1]);
-    channel_ = std::make_unique<HidrawChannel>(ends[0], ChannelReports{});
+    channel_ = std::make_unique<HidrawChannel>(UniqueFd(ends[0]), ChannelReports{});
     channel_.reset();
     EXPECT_EQ(fcntl(ends[0], F_GETFD), -1);
     EXPECT_EQ(errno, EBADF);

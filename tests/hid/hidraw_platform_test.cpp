@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "hid/device_ids.h"
+#include "bridge/device_ids.h"
 #include "hid/hid_device.h"
 #include "hid/hidraw/hidraw_roots.h"
 #include "hid/interface_search.h"
@@ -17,6 +17,7 @@ namespace quen::test {
 namespace {
 
 using namespace quen::hid;
+using namespace quen::bridge;
 
 // A path's node and collection; the rest names the device the node held when it was listed.
 std::string NodeAndCollection(const char* path) {
@@ -62,7 +63,7 @@ class HidrawTree : public ::testing::Test {
 
 TEST_F(HidrawTree, EveryTopLevelCollectionIsAnInterfaceInNodeThenCollectionOrder) {
     PathRecorder recorder;
-    char path[kDevicePathCapacity];
+    char path[kPathCapacity];
     ASSERT_TRUE(WalkInterfaces(recorder, path, sizeof path));
     EXPECT_EQ(recorder.paths, (std::vector<std::string>{dev_ + "/hidraw0#1", dev_ + "/hidraw1#1",
                                                         dev_ + "/hidraw1#2", dev_ + "/hidraw3#1"}));

@@ -12,8 +12,8 @@
 namespace quen::test {
 namespace {
 
-using hid::sim::ApplyScenario;
-using hid::sim::ScenarioFile;
+using sim::ApplyScenario;
+using sim::ScenarioFile;
 
 class Scenario : public SimBusTest {};
 
@@ -28,7 +28,7 @@ TEST_F(Scenario, DeclaresInterfacesAndQueuesReportsInArrivalOrder) {
                       &error))
         << error;
     EXPECT_EQ(bus().PendingReports("/sim/a"), 2u);
-    EXPECT_EQ(bus().clockMode(), hid::sim::ClockMode::Virtual);
+    EXPECT_EQ(bus().clockMode(), sim::ClockMode::Virtual);
 }
 
 TEST_F(Scenario, RejectsALineItCannotReadAndSaysWhich) {

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "hid/device_ids.h"
+#include "bridge/device_ids.h"
 #include "hid/hid_device.h"
 #include "kernel/device_reports.h"
 #include "kernel/kernel_bridges.h"
@@ -24,9 +24,9 @@ using std::chrono::milliseconds;
 
 TEST_P(KernelBridges, OpenTakesTheFallbackUsageButNeverAnOversizedOrForeignDevice) {
     Plug("Other keyboard", 0x046D, 0xC31C, BootKeyboardDescriptor());
-    Plug("Quen oversized", hid::kMakerVendorId, 0x0199,
-         MakerDescriptor(hid::kScannerUsage, 300, 64));
-    TestDevice& alternate = PlugScanner(hid::kScannerUsageAlternate);
+    Plug("Quen oversized", bridge::kMakerVendorId, 0x0199,
+         MakerDescriptor(bridge::kScannerUsage, 300, 64));
+    TestDevice& alternate = PlugScanner(bridge::kScannerUsageAlternate);
 
     EXPECT_TRUE(scanner.Exists());
     ASSERT_TRUE(scanner.Open());
@@ -143,7 +143,7 @@ TEST_P(KernelBridges, ScaleJoinsCloseReportsIntoBlocksOfAtMost16Records) {
 
 TEST_P(KernelBridges, EachCollectionOfANumberedDeviceGetsOnlyItsOwnReports) {
     TestDevice& device =
-        Plug("Quen scanner and scale", hid::kMakerVendorId, 0x0301, ScannerAndScaleDescriptor());
+        Plug("Quen scanner and scale", bridge::kMakerVendorId, 0x0301, ScannerAndScaleDescriptor());
     ASSERT_TRUE(scanner.Open());
     ASSERT_TRUE(scale.Open());
     std::vector<std::uint8_t> scaleReport(8, 0x22);
@@ -166,7 +166,7 @@ TEST_P(KernelBridges, EachCollectionOfANumberedDeviceGetsOnlyItsOwnReports) {
 TEST_P(KernelBridges, UnplugDuringAReadIsNullAfterTheTimeOutAndAReplugOpensAgain) {
     auto device = MakeDevice();
     ASSERT_TRUE(device->Create(
-        TestDeviceInfo{"Quen scanner", hid::kMakerVendorId, 0x0101, MakerScannerDescriptor()}));
+        TestDeviceInfo{"Quen scanner", bridge::kMakerVendorId, 0x0101, MakerScannerDescriptor()}));
     ASSERT_FALSE(device->WaitForHidraw().empty());
     ASSERT_TRUE(scanner.Open());
 
@@ -194,7 +194,7 @@ TEST_P(KernelBridges, UnplugDuringAReadIsNullAfterTheTimeOutAndAReplugOpensAgain
 
     device = MakeDevice();
     ASSERT_TRUE(device->Create(
-        TestDeviceInfo{"Quen scanner", hid::kMakerVendorId, 0x0101, MakerScannerDescriptor()}));
+        TestDeviceInfo{"Quen scanner", bridge::kMakerVendorId, 0x0101, MakerScannerDescriptor()}));
     ASSERT_FALSE(device->WaitForHidraw().empty());
     ASSERT_TRUE(scanner.Open());
     ASSERT_TRUE(device->SendInput(ScanReport("again", 0)));
@@ -204,20 +204,25 @@ TEST_P(KernelBridges, UnplugDuringAReadIsNullAfterTheTimeOutAndAReplugOpensAgain
 TEST_P(KernelBridges, AChannelOpensOnlyTheDeviceThatWasFound) {
     auto found = MakeDevice();
     ASSERT_TRUE(found->Create(
-        TestDeviceInfo{"Quen scanner", hid::kMakerVendorId, 0x0101, MakerScannerDescriptor()}));
+        TestDeviceInfo{"Quen scanner", bridge::kMakerVendorId, 0x0101, MakerScannerDescriptor()}));
     const std::string node = found->WaitForHidraw();
     hid::HIDDevice device;
-    ASSERT_EQ(device.FindDevice(hid::kMakerVendorId, hid::kMakerUsagePage, hid::kScannerUsage), 1);
+    ASSERT_EQ(
+        device.FindDevice(bridge::kMakerVendorId, bridge::kMakerUsagePage, bridge::kScannerUsage),
+        1);
     // Unplugged before the open, and another device takes its node.
     found->Destroy();
-    TestDevice& other = Plug("Quen other", hid::kMakerVendorId, 0x0102, MakerScannerDescriptor());
+    TestDevice& other =
+        Plug("Quen other", bridge::kMakerVendorId, 0x0102, MakerScannerDescriptor());
     ASSERT_EQ(other.WaitForHidraw(), node);
     EXPECT_EQ(device.OpenDevice(), 1);
     EXPECT_FALSE(device.readChannelOpen());
     EXPECT_FALSE(device.writeChannelOpen());
     EXPECT_EQ(hid::platform::LastOpenFailure(), hid::OpenFailure::NotFound);
     // Found again, it is the device now there, and it opens.
-    ASSERT_EQ(device.FindDevice(hid::kMakerVendorId, hid::kMakerUsagePage, hid::kScannerUsage), 1);
+    ASSERT_EQ(
+        device.FindDevice(bridge::kMakerVendorId, bridge::kMakerUsagePage, bridge::kScannerUsage),
+        1);
     EXPECT_EQ(device.OpenDevice(), 1);
     EXPECT_TRUE(device.readChannelOpen());
     device.CloseDevice();

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "hid/device_ids.h"
+#include "bridge/device_ids.h"
 #include "kernel/test_device.h"
 #include "kernel/uhid_device.h"
 #include "kernel/usb_gadget.h"
@@ -49,17 +49,17 @@ class BridgesOnDevices : public ::testing::Test {
                      const std::vector<std::uint8_t>& descriptor) {
         return Keep(MakeDevice(), name, vendor, product, descriptor);
     }
-    TestDevice& PlugScanner(std::uint16_t usage = hid::kScannerUsage) {
-        return Plug("Quen scanner", hid::kMakerVendorId, 0x0101, MakerDescriptor(usage, 64, 64));
+    TestDevice& PlugScanner(std::uint16_t usage = bridge::kScannerUsage) {
+        return Plug("Quen scanner", bridge::kMakerVendorId, 0x0101, MakerDescriptor(usage, 64, 64));
     }
     TestDevice& PlugScale() {
-        return Plug("Quen scale", hid::kMakerVendorId, 0x0201,
-                    MakerDescriptor(hid::kScaleUsage, 64, 64));
+        return Plug("Quen scale", bridge::kMakerVendorId, 0x0201,
+                    MakerDescriptor(bridge::kScaleUsage, 64, 64));
     }
     UsbGadget& PlugUsbScanner(const UsbGadgetOptions& options = {}) {
         auto gadget = std::make_unique<UsbGadget>(options);
         UsbGadget& kept = *gadget;
-        Keep(std::move(gadget), "Quen scanner", hid::kMakerVendorId, 0x0101,
+        Keep(std::move(gadget), "Quen scanner", bridge::kMakerVendorId, 0x0101,
              MakerScannerDescriptor());
         return kept;
     }

@@ -11,7 +11,7 @@
 #include <iterator>
 #include <thread>
 
-#include "hid/device_ids.h"
+#include "bridge/device_ids.h"
 #include "kernel/uhid_device.h"
 #include "support/report_descriptors.h"
 
@@ -34,7 +34,7 @@ std::vector<std::uint8_t> Counting(std::size_t length, std::uint8_t first) {
 class UhidScannerTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        const TestDeviceInfo scanner{"Quen test scanner", hid::kMakerVendorId, 0x0101,
+        const TestDeviceInfo scanner{"Quen test scanner", bridge::kMakerVendorId, 0x0101,
                                      MakerScannerDescriptor()};
         ASSERT_TRUE(device_.Create(scanner)) << device_.error();
         node_ = device_.WaitForHidraw();

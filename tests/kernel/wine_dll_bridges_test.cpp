@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-#include "hid/device_ids.h"
+#include "bridge/device_ids.h"
 #include "hid/hid_device.h"
 #include "hid/platform.h"
 #include "kernel/device_control.h"
@@ -56,7 +56,7 @@ std::string ListedPath(std::uint16_t vendorId, std::uint16_t productId) {
     namespace platform = hid::platform;
     hid::InterfaceList* list = platform::OpenInterfaceList();
     std::string found;
-    char path[hid::kDevicePathCapacity];
+    char path[hid::kPathCapacity];
     for (std::uint32_t i = 0; list != nullptr && found.empty(); ++i) {
         const hid::PathStatus status = platform::InterfacePath(list, i, path, sizeof path);
         if (status == hid::PathStatus::End) {
@@ -226,7 +226,7 @@ class WineBridges : public ::testing::Test {
     static void AwaitReportsFlow(int device, std::uint16_t productId,
                                  const std::vector<std::uint8_t>& probe) {
         namespace platform = hid::platform;
-        const std::string path = ListedPath(hid::kMakerVendorId, productId);
+        const std::string path = ListedPath(bridge::kMakerVendorId, productId);
         ASSERT_FALSE(path.empty());
         const hid::NativeHandle channel =
             platform::OpenChannel(path.c_str(), hid::ChannelKind::Read);
@@ -297,10 +297,10 @@ class WineBridges : public ::testing::Test {
 
 TEST_F(WineBridges, OpenTakesTheFallbackUsageButNeverAnOversizedOrForeignDevice) {
     Plug("Other keyboard", kOtherVendor, 0xC31C, BootKeyboardDescriptor());
-    Plug("Quen oversized", hid::kMakerVendorId, kOversizedProduct,
+    Plug("Quen oversized", bridge::kMakerVendorId, kOversizedProduct,
          MakerDescriptor(0x4A00, 300, 64));
-    const int alternate = Plug("Quen scanner", hid::kMakerVendorId, kScannerProduct,
-                               MakerDescriptor(hid::kScannerUsageAlternate, 64, 64));
+    const int alternate = Plug("Quen scanner", bridge::kMakerVendorId, kScannerProduct,
+                               MakerDescriptor(bridge::kScannerUsageAlternate, 64, 64));
     AwaitListed();
 
     EXPECT_TRUE(scanner.Exists());
@@ -317,7 +317,7 @@ TEST_F(WineBridges, OpenTakesTheFallbackUsageButNeverAnOversizedOrForeignDevice)
 }
 
 TEST_F(WineBridges, ScannerCollectionOfANumberedDeviceReadsItsReportsWithTheirId) {
-    const int device = Plug("Quen scanner and scale", hid::kMakerVendorId, kPairProduct,
+    const int device = Plug("Quen scanner and scale", bridge::kMakerVendorId, kPairProduct,
                             ScannerAndScaleDescriptor());
     AwaitListed();
     std::vector<std::uint8_t> probe(64, 0);
@@ -348,10 +348,10 @@ class WineBridgesOnePair : public WineBridges {
         if (!Dlls().connected) {
             return;
         }
-        PlugAll(&pair_, "Quen scanner", hid::kMakerVendorId, kPairScannerProduct,
+        PlugAll(&pair_, "Quen scanner", bridge::kMakerVendorId, kPairScannerProduct,
                 MakerScannerDescriptor());
-        PlugAll(&pair_, "Quen scale", hid::kMakerVendorId, kScaleProduct,
-                MakerDescriptor(hid::kScaleUsage, 64, 64));
+        PlugAll(&pair_, "Quen scale", bridge::kMakerVendorId, kScaleProduct,
+                MakerDescriptor(bridge::kScaleUsage, 64, 64));
         AwaitListed(pair_);
         AwaitReportsFlow(pair_.at(0).id, kPairScannerProduct, ScanReport("", 0));
         AwaitReportsFlow(pair_.at(1).id, kScaleProduct, std::vector<std::uint8_t>(64, 0));
@@ -470,8 +470,8 @@ TEST_F(WineBridgesOnePair, OpenCloseCyclesLeaveNoHandleBehind) {
 }
 
 TEST_F(WineBridges, UnplugDuringAReadIsNullAfterTheTimeOutAndAReplugOpensAgain) {
-    const int device =
-        Plug("Quen scanner", hid::kMakerVendorId, kReplugScannerProduct, MakerScannerDescriptor());
+    const int device = Plug("Quen scanner", bridge::kMakerVendorId, kReplugScannerProduct,
+                            MakerScannerDescriptor());
     AwaitListed();
     AwaitReportsFlow(device, kReplugScannerProduct, ScanReport("", 0));
     ASSERT_TRUE(scanner.Open());
@@ -489,8 +489,8 @@ TEST_F(WineBridges, UnplugDuringAReadIsNullAfterTheTimeOutAndAReplugOpensAgain) 
     scanner.Close();
     plugged_.clear();
 
-    const int replugged =
-        Plug("Quen scanner", hid::kMakerVendorId, kReplugScannerProduct, MakerScannerDescriptor());
+    const int replugged = Plug("Quen scanner", bridge::kMakerVendorId, kReplugScannerProduct,
+                               MakerScannerDescriptor());
     AwaitListed();
     AwaitReportsFlow(replugged, kReplugScannerProduct, ScanReport("", 0));
     ASSERT_TRUE(scanner.Open());
@@ -501,10 +501,10 @@ TEST_F(WineBridges, UnplugDuringAReadIsNullAfterTheTimeOutAndAReplugOpensAgain) 
 // A scanner on USB, bound by the kernel's usbhid as on a till rather than made through uhid:
 // found, read, written and unplugged through Wine's HID bus.
 TEST_F(WineBridges, UsbScannerIsFoundReadWrittenAndUnplugged) {
-    const int device = Dlls().devices.PlugUsb("Quen scanner", hid::kMakerVendorId,
+    const int device = Dlls().devices.PlugUsb("Quen scanner", bridge::kMakerVendorId,
                                               kUsbScannerProduct, MakerScannerDescriptor());
     ASSERT_GE(device, 0) << Dlls().devices.error();
-    plugged_.push_back({device, hid::kMakerVendorId, kUsbScannerProduct});
+    plugged_.push_back({device, bridge::kMakerVendorId, kUsbScannerProduct});
     AwaitListed();
     AwaitReportsFlow(device, kUsbScannerProduct, ScanReport("", 0));
 

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "hid/device_ids.h"
+#include "bridge/device_ids.h"
 #include "scale/scale_device.h"
 #include "support/sim_fixture.h"
 
@@ -28,8 +28,9 @@ class ScaleRead : public SimBusTest {
         auto spec = ScaleInterface(kPath);
         spec.inputReportLength = inputLength;
         bus().AddInterface(spec);
-        ASSERT_EQ(device.FindDevice(hid::kMakerVendorId, hid::kMakerUsagePage, hid::kScaleUsage),
-                  1);
+        ASSERT_EQ(
+            device.FindDevice(bridge::kMakerVendorId, bridge::kMakerUsagePage, bridge::kScaleUsage),
+            1);
         ASSERT_EQ(device.OpenDevice(), 1);
     }
     void TearDown() override {

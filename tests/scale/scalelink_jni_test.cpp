@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "hid/device_ids.h"
+#include "bridge/device_ids.h"
 #include "support/bridge_calls.h"
 #include "support/sim_fixture.h"
 
@@ -24,8 +24,8 @@ class ScaleBridge : public SimBusTest, protected ScaleCalls {
 };
 
 TEST_F(ScaleBridge, OnlyAScaleIsEverOpened) {
-    bus().AddInterface(ScannerInterface("/sim/scanner", hid::kScannerUsage));
-    bus().AddInterface(ScannerInterface("/sim/scanner2", hid::kScannerUsageAlternate));
+    bus().AddInterface(ScannerInterface("/sim/scanner", bridge::kScannerUsage));
+    bus().AddInterface(ScannerInterface("/sim/scanner2", bridge::kScannerUsageAlternate));
     EXPECT_FALSE(Exists());
     EXPECT_FALSE(Open());
     EXPECT_EQ(Read(), nullptr);

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "hid/device_ids.h"
+#include "bridge/device_ids.h"
 #include "scanner/scanner_device.h"
 #include "support/sim_fixture.h"
 
@@ -20,7 +20,8 @@ class ScannerRead : public SimBusTest {
     void SetUp() override {
         SimBusTest::SetUp();
         bus().AddInterface(ScannerInterface(kPath));
-        ASSERT_EQ(device.FindDevice(hid::kMakerVendorId, hid::kMakerUsagePage, hid::kScannerUsage),
+        ASSERT_EQ(device.FindDevice(bridge::kMakerVendorId, bridge::kMakerUsagePage,
+                                    bridge::kScannerUsage),
                   1);
         ASSERT_EQ(device.OpenDevice(), 1);
     }
@@ -58,7 +59,9 @@ TEST_F(ScannerRead, SingleReportModeLengthEdges) {
     auto full = ScannerReport(127, 0);
     full.resize(128, 0x5A);
     bus().Update(kPath, [](InterfaceSpec& s) { s.inputReportLength = 128; });
-    ASSERT_EQ(device.FindDevice(hid::kMakerVendorId, hid::kMakerUsagePage, hid::kScannerUsage), 1);
+    ASSERT_EQ(
+        device.FindDevice(bridge::kMakerVendorId, bridge::kMakerUsagePage, bridge::kScannerUsage),
+        1);
     ASSERT_EQ(device.OpenDevice(), 1);
     Queue(0, full);
     std::vector<std::uint8_t> got;
@@ -82,7 +85,9 @@ TEST_F(ScannerRead, LengthPastAShortReportYieldsZerosNotStaleBytes) {
     std::vector<std::uint8_t> got;
     ASSERT_EQ(Read(got), 1);
     bus().Update(kPath, [](InterfaceSpec& s) { s.inputReportLength = 8; });
-    ASSERT_EQ(device.FindDevice(hid::kMakerVendorId, hid::kMakerUsagePage, hid::kScannerUsage), 1);
+    ASSERT_EQ(
+        device.FindDevice(bridge::kMakerVendorId, bridge::kMakerUsagePage, bridge::kScannerUsage),
+        1);
     ASSERT_EQ(device.OpenDevice(), 1);
     Queue(0, std::vector<std::uint8_t>(64, 0x33));  // cut to 8 bytes by the device's length
     Queue(0, {0x00, 20, 0, 0, 0, 0, 0x41, 0x42});
@@ -218,7 +223,9 @@ TEST_F(ScannerRead, ScannerBackUnderAnotherPathWithOtherReportLengthsIsUsedAsItI
 
 TEST_F(ScannerRead, CollectionWithoutInputReportsGivesNothingAfterTheFull500Ms) {
     bus().Update(kPath, [](InterfaceSpec& s) { s.inputReportLength = 0; });
-    ASSERT_EQ(device.FindDevice(hid::kMakerVendorId, hid::kMakerUsagePage, hid::kScannerUsage), 1);
+    ASSERT_EQ(
+        device.FindDevice(bridge::kMakerVendorId, bridge::kMakerUsagePage, bridge::kScannerUsage),
+        1);
     ASSERT_EQ(device.OpenDevice(), 1);
     Queue(0, ScannerReport(3, 0));
     std::vector<std::uint8_t> got;
@@ -229,7 +236,9 @@ TEST_F(ScannerRead, CollectionWithoutInputReportsGivesNothingAfterTheFull500Ms) 
 TEST_F(ScannerRead, ModeSurvivesCloseAndReopen) {
     EXPECT_TRUE(device.SetMode(true));
     device.CloseDevice();
-    ASSERT_EQ(device.FindDevice(hid::kMakerVendorId, hid::kMakerUsagePage, hid::kScannerUsage), 1);
+    ASSERT_EQ(
+        device.FindDevice(bridge::kMakerVendorId, bridge::kMakerUsagePage, bridge::kScannerUsage),
+        1);
     ASSERT_EQ(device.OpenDevice(), 1);
     Queue(0, ScannerReport(7, 0, {'o', 'k'}));
     std::vector<std::uint8_t> got;

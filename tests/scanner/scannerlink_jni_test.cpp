@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "hid/device_ids.h"
+#include "bridge/device_ids.h"
 #include "support/bridge_calls.h"
 #include "support/sim_fixture.h"
 
@@ -31,8 +31,8 @@ class ScannerBridge : public SimBusTest, protected ScannerCalls {
 };
 
 TEST_F(ScannerBridge, OpenPrefersTheFirstScannerUsageEvenWhenItEnumeratesLater) {
-    bus().AddInterface(ScannerInterface("/sim/alternate", hid::kScannerUsageAlternate));
-    bus().AddInterface(ScannerInterface("/sim/primary", hid::kScannerUsage));
+    bus().AddInterface(ScannerInterface("/sim/alternate", bridge::kScannerUsageAlternate));
+    bus().AddInterface(ScannerInterface("/sim/primary", bridge::kScannerUsage));
     ASSERT_TRUE(Open());
     ASSERT_TRUE(Write(u"A"));
     EXPECT_EQ(bus().Wire("/sim/primary").size(), 1u);
@@ -41,7 +41,7 @@ TEST_F(ScannerBridge, OpenPrefersTheFirstScannerUsageEvenWhenItEnumeratesLater) 
 
 TEST_F(ScannerBridge, OpenFallsBackToTheSecondScannerUsage) {
     bus().AddInterface(ScaleInterface("/sim/scale"));
-    bus().AddInterface(ScannerInterface("/sim/alternate", hid::kScannerUsageAlternate));
+    bus().AddInterface(ScannerInterface("/sim/alternate", bridge::kScannerUsageAlternate));
     EXPECT_TRUE(Exists());
     ASSERT_TRUE(Open());
     ASSERT_TRUE(Write(u"A"));
@@ -190,7 +190,7 @@ TEST_F(ScannerBridge, OneThreadReadsWhileAnotherWritesAsReportsArriveInRealTime)
     // The use the bridge allows, one reader and one writer at once, each with its own JNIEnv,
     // while the device sends scans and its cable is reseated midway: both threads find the
     // scanner again on their own. Run under ThreadSanitizer, this finds any data race.
-    bus().Reset(hid::sim::ClockMode::Real);
+    bus().Reset(sim::ClockMode::Real);
     bus().AddInterface(ScannerInterface("/sim/scanner"));
     bus().SetWriteBehaviour("/sim/scanner", WriteBehaviour::Complete, 2);
     ASSERT_TRUE(Open());

@@ -6,9 +6,9 @@ namespace {
 InterfaceSpec Maker(const std::string& path, std::uint16_t usage) {
     InterfaceSpec spec;
     spec.path = path;
-    spec.vendorId = hid::kMakerVendorId;
+    spec.vendorId = bridge::kMakerVendorId;
     spec.productId = 0x0101;
-    spec.usagePage = hid::kMakerUsagePage;
+    spec.usagePage = bridge::kMakerUsagePage;
     spec.usage = usage;
     spec.inputReportLength = 64;
     spec.outputReportLength = 64;
@@ -21,7 +21,7 @@ InterfaceSpec ScannerInterface(const std::string& path, std::uint16_t usage) {
 }
 
 InterfaceSpec ScaleInterface(const std::string& path) {
-    return Maker(path, hid::kScaleUsage);
+    return Maker(path, bridge::kScaleUsage);
 }
 
 InterfaceSpec ForeignInterface(const std::string& path) {

@@ -9,17 +9,18 @@
 #include <string>
 #include <vector>
 
-#include "hid/device_ids.h"
+#include "bridge/device_ids.h"
 #include "sim/sim_bus.h"
 
 namespace quen::test {
 
-using hid::sim::InterfaceSpec;
-using hid::sim::SimBus;
-using hid::sim::WriteBehaviour;
+using sim::InterfaceSpec;
+using sim::SimBus;
+using sim::WriteBehaviour;
 
 // The maker's interfaces as tests declare them.
-InterfaceSpec ScannerInterface(const std::string& path, std::uint16_t usage = hid::kScannerUsage);
+InterfaceSpec ScannerInterface(const std::string& path,
+                               std::uint16_t usage = bridge::kScannerUsage);
 InterfaceSpec ScaleInterface(const std::string& path);
 // Another maker's device on the bus.
 InterfaceSpec ForeignInterface(const std::string& path);

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "hid/device_ids.h"
+#include "bridge/device_ids.h"
 #include "hid/hid_device.h"
 #include "hid/interface_search.h"
 #include "hid/platform.h"
@@ -37,7 +37,7 @@ class WineHidDevices : public ::testing::Test {
     void SetUp() override {
         hid::InterfaceList* list = platform::OpenInterfaceList();
         ASSERT_NE(list, nullptr);
-        char path[hid::kDevicePathCapacity];
+        char path[hid::kPathCapacity];
         for (std::uint32_t index = 0; index < 1000; ++index) {
             const PathStatus status = platform::InterfacePath(list, index, path, sizeof path);
             if (status == PathStatus::End) {
@@ -88,11 +88,11 @@ TEST_F(WineHidDevices, SearchFindsTheFirstMatchAndClosesEveryHandle) {
     ASSERT_GT(before, 0);
 
     hid::InterfaceMatch match;
-    char path[hid::kDevicePathCapacity];
-    EXPECT_FALSE(hid::FindFirstInterface(hid::kMakerVendorId, hid::kMakerUsagePage,
-                                         hid::kScannerUsage, &match, path, sizeof path));
-    EXPECT_FALSE(hid::FindFirstInterface(hid::kMakerVendorId, hid::kMakerUsagePage,
-                                         hid::kScaleUsage, &match, path, sizeof path));
+    char path[hid::kPathCapacity];
+    EXPECT_FALSE(hid::FindFirstInterface(bridge::kMakerVendorId, bridge::kMakerUsagePage,
+                                         bridge::kScannerUsage, &match, path, sizeof path));
+    EXPECT_FALSE(hid::FindFirstInterface(bridge::kMakerVendorId, bridge::kMakerUsagePage,
+                                         bridge::kScaleUsage, &match, path, sizeof path));
     EXPECT_EQ(OpenHandleCount(), before) << "the search for the maker's devices left handles";
 
     ASSERT_TRUE(hid::FindFirstInterface(kWineVendor, 0x01, 0x06, &match, path, sizeof path));

@@ -299,12 +299,11 @@ NativeHandle OpenChannel(const char* path, ChannelKind) {
         lastOpenFailure = OpenFailure::NotFound;  // that device has gone; another took its node
         return kInvalidHandle;
     }
-    auto* channel = new (std::nothrow) hidraw::HidrawChannel(fd.get(), reports);
+    auto* channel = new (std::nothrow) hidraw::HidrawChannel(std::move(fd), reports);
     if (channel == nullptr) {
         lastOpenFailure = OpenFailure::Other;
         return kInvalidHandle;
     }
-    fd.release();
     lastOpenFailure = OpenFailure::None;
     return reinterpret_cast<NativeHandle>(channel);
 }

@@ -13,7 +13,9 @@
 
 static_assert(sizeof(jchar) == sizeof(std::uint16_t), "a Java char is a 16-bit unit");
 
-namespace quen::hid {
+namespace quen::bridge {
+
+using hid::HIDDevice;
 
 inline jboolean AsJboolean(bool value) {
     return value ? JNI_TRUE : JNI_FALSE;
@@ -34,4 +36,4 @@ jboolean WriteCharsAsReport(JNIEnv* env, jcharArray data, HIDDevice& device);
 // (its OutOfMemoryError cleared, so that the caller sees null and no exception).
 jcharArray NewCharArrayFromReport(JNIEnv* env, const std::uint8_t* bytes, std::int32_t length);
 
-}  // namespace quen::hid
+}  // namespace quen::bridge

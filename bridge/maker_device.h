@@ -6,10 +6,12 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "hid/device_ids.h"
+#include "bridge/device_ids.h"
 #include "hid/hid_device.h"
 
-namespace quen::hid {
+namespace quen::bridge {
+
+using hid::HIDDevice;
 
 struct UsageChoice {
     const std::int32_t* usages;  // in order of preference
@@ -32,4 +34,4 @@ bool MakerDeviceExists(const HIDDevice& device, UsageChoice choice);
 // then failed to open (reads and writes fail quietly after that).
 bool OpenMakerDevice(HIDDevice& device, UsageChoice choice);
 
-}  // namespace quen::hid
+}  // namespace quen::bridge

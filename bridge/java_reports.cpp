@@ -1,6 +1,6 @@
-#include "hid/java_reports.h"
+#include "bridge/java_reports.h"
 
-namespace quen::hid {
+namespace quen::bridge {
 
 jboolean WriteCharsAsReport(JNIEnv* env, jcharArray data, HIDDevice& device) {
     if (data == nullptr) {
@@ -8,9 +8,9 @@ jboolean WriteCharsAsReport(JNIEnv* env, jcharArray data, HIDDevice& device) {
     }
     // Only the chars that can reach a report are copied out of the array, and only those are
     // read back, so the buffer needs no clearing first (which would cost more than the copy).
-    jchar staged[kReportBufferSize];
+    jchar staged[hid::kMaxReportBytes];
     const jsize n = env->GetArrayLength(data);
-    constexpr jsize kMostChars = static_cast<jsize>(kReportBufferSize);
+    constexpr jsize kMostChars = static_cast<jsize>(hid::kMaxReportBytes);
     const jsize count = n < kMostChars ? n : kMostChars;
     if (count > 0) {
         env->GetCharArrayRegion(data, 0, count, staged);
@@ -39,4 +39,4 @@ jcharArray NewCharArrayFromReport(JNIEnv* env, const std::uint8_t* bytes, std::i
     return array;
 }
 
-}  // namespace quen::hid
+}  // namespace quen::bridge

@@ -1,6 +1,6 @@
-#include "hid/maker_device.h"
+#include "bridge/maker_device.h"
 
-namespace quen::hid {
+namespace quen::bridge {
 
 bool FindMakerDevice(HIDDevice& device, UsageChoice choice) {
     for (std::size_t i = 0; i < choice.count; ++i) {
@@ -29,4 +29,4 @@ bool OpenMakerDevice(HIDDevice& device, UsageChoice choice) {
     return device.OpenDevice() != 0;
 }
 
-}  // namespace quen::hid
+}  // namespace quen::bridge
