@@ -318,6 +318,9 @@ void SimBus::CloseChannel(NativeHandle channel) {
         ++counters_.badHandleUses;
         return;
     }
+    if (found->second.callsInProgress > 0) {
+        ++counters_.badHandleUses;  // closed under a read or write
+    }
     handles_.erase(found);
     ++counters_.channelsClosed;
 }
@@ -339,6 +342,7 @@ IoOutcome SimBus::ReadInputReport(NativeHandle channel, NativeHandle event, std:
         Live(event, HandleKind::Event) == nullptr) {
         return IoOutcome::Failed;  // a handle the caller should never have passed: counted
     }
+    const CallInProgress inProgress(*this, channel);
     for (;;) {
         SimInterface* device = Reachable(channel);
         if (device == nullptr) {
@@ -378,6 +382,7 @@ IoOutcome SimBus::WriteOutputReport(NativeHandle channel, NativeHandle event,
         Live(event, HandleKind::Event) == nullptr) {
         return IoOutcome::Failed;  // a handle the caller should never have passed: counted
     }
+    const CallInProgress inProgress(*this, channel);
     SimInterface* device = Reachable(channel);
     if (device == nullptr) {
         return IoOutcome::Gone;  // refused before anything went out
@@ -414,6 +419,19 @@ IoOutcome SimBus::WriteOutputReport(NativeHandle channel, NativeHandle event,
 }
 
 // --- helpers ---
+
+// Both run with the bus locked.
+SimBus::CallInProgress::CallInProgress(SimBus& bus, NativeHandle channel)
+    : bus_(bus), channel_(channel) {
+    ++bus_.handles_.at(channel_).callsInProgress;
+}
+
+SimBus::CallInProgress::~CallInProgress() {
+    const auto found = bus_.handles_.find(channel_);
+    if (found != bus_.handles_.end()) {
+        --found->second.callsInProgress;
+    }
+}
 
 SimInterface* SimBus::FindInterface(std::string_view path) const {
     for (const auto& each : interfaces_) {

@@ -37,7 +37,9 @@ struct Counters {
     int reads = 0;
     int writes = 0;
     int cancels = 0;
-    int badHandleUses = 0;  // a closed, unknown or wrong-kind handle passed in: always a fault
+    // A closed, unknown or wrong-kind handle passed in, or a channel closed while a read or
+    // write on it was in progress: always a fault.
+    int badHandleUses = 0;
 
     int openQueryHandles() const { return queryHandlesOpened - queryHandlesClosed; }
     int openChannels() const { return channelsOpened - channelsClosed; }
@@ -118,6 +120,19 @@ class SimBus {
         SimInterface* target;                 // queries and channels
         std::uint32_t plugGeneration;         // the target's, when the handle was opened
         std::vector<SimInterface*> snapshot;  // lists: the interfaces plugged in when taken
+        int callsInProgress = 0;              // channels: reads or writes not yet returned
+    };
+    // Counts a read or write on a channel for as long as it is in progress.
+    class CallInProgress {
+      public:
+        CallInProgress(SimBus& bus, NativeHandle channel);
+        ~CallInProgress();
+        CallInProgress(const CallInProgress&) = delete;
+        CallInProgress& operator=(const CallInProgress&) = delete;
+
+      private:
+        SimBus& bus_;
+        NativeHandle channel_;
     };
 
     SimInterface* FindInterface(std::string_view path) const;

@@ -67,14 +67,13 @@ OpenFailure OpenFailureFromError(DWORD error) {
 // Errors that mean the handle's device has gone: unplugged, or re-enumerated after a firmware
 // flash. Real Windows says ERROR_DEVICE_NOT_CONNECTED, or ERROR_BAD_COMMAND or ERROR_GEN_FAILURE
 // for a read pending at the unplug; Wine says ERROR_ACCESS_DENIED; a handle whose device was
-// removed and replaced may say ERROR_FILE_NOT_FOUND or ERROR_NO_SUCH_DEVICE. None of them is
+// removed and replaced may say ERROR_FILE_NOT_FOUND or ERROR_DEVICE_REMOVED. None of them is
 // what a device that is still there answers to a report it does not take (ERROR_INVALID_PARAMETER,
 // ERROR_INVALID_FUNCTION, ERROR_NOT_SUPPORTED, ERROR_CRC ...).
 bool DeviceGone(DWORD error) {
     switch (error) {
         case ERROR_DEVICE_NOT_CONNECTED:
         case ERROR_DEVICE_REMOVED:
-        case ERROR_NO_SUCH_DEVICE:
         case ERROR_FILE_NOT_FOUND:
         case ERROR_BAD_COMMAND:
         case ERROR_GEN_FAILURE:

@@ -258,5 +258,45 @@ TEST_F(ScannerBridge, OneThreadReadsWhileAnotherWritesAsReportsArriveInRealTime)
     EXPECT_EQ(bus().WireTotal("/sim/scanner"), static_cast<std::uint64_t>(writes));
 }
 
+TEST_F(ScannerBridge, CloseAndOpenOnAnotherThreadDuringReadsWritesAndReseatsNeitherCrashNorLeak) {
+    // How a POS service stops its reader, and starts again at each customer: Close and Open on a
+    // thread of their own while reads and writes run and the cable is reseated now and then. No
+    // channel may be closed under a call (the bus counts that as a bad handle use), none may come
+    // back after Close, none may be left open.
+    bus().Reset(sim::ClockMode::Real);
+    bus().AddInterface(ScannerInterface("/sim/scanner"));
+    ASSERT_TRUE(Open());
+    std::atomic<bool> stop{false};
+    std::thread reader([&] {
+        FakeJni own;
+        while (!stop) {
+            Java_com_quendal_javapos_usb_QuenHIDOper_read(own.env(), nullptr);
+        }
+    });
+    std::thread writer([&] {
+        FakeJni own;
+        const jcharArray command = own.NewCharArray(u"T");
+        while (!stop) {
+            Java_com_quendal_javapos_usb_QuenHIDOper_write(own.env(), nullptr, command);
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    });
+    for (int i = 0; i < 400; ++i) {
+        bus().QueueReport("/sim/scanner", bus().NowMs(), ScannerReport(7, 0, {'4', '2'}));
+        if (i % 40 == 0) {
+            bus().ScheduleReseat("/sim/scanner", bus().NowMs() + 1, 0);  // found again at once
+        }
+        // Time for the reader to take the report and wait for the next one.
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        EXPECT_TRUE(Close());
+        EXPECT_TRUE(Open());
+    }
+    EXPECT_TRUE(Close());
+    stop = true;
+    reader.join();
+    writer.join();
+    EXPECT_EQ(bus().counters().openChannels(), 0) << "a channel came back after Close";
+}
+
 }  // namespace
 }  // namespace quen::test
