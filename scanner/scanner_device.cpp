@@ -39,7 +39,15 @@ bool ScannerHIDDevice::ReadReport(Unit* buffer, std::int32_t capacity, std::int3
     bool arrived = false;
     std::int32_t stored = 0;
     for (int pass = 0; pass < kMaxReportsPerRead; ++pass) {
-        if (reports.Await(kReportTimeoutMs) != hid::IoOutcome::Completed) {
+        const hid::IoOutcome outcome = reports.Await(kReportTimeoutMs);
+        if (outcome == hid::IoOutcome::Failed && arrived) {
+            // The rest of this message will never come: its device has gone, or a Close on
+            // another thread has ended the session. Handed on, its first part would pass for a
+            // whole (and wrong) scan; only a continuation that does not come in time ends a
+            // message in part.
+            return false;
+        }
+        if (outcome != hid::IoOutcome::Completed) {
             break;
         }
         const std::uint8_t* report = inputReport();
@@ -53,10 +61,12 @@ bool ScannerHIDDevice::ReadReport(Unit* buffer, std::int32_t capacity, std::int3
             Append(report, 0, last, buffer, capacity, stored);
         }
         arrived = true;
-        length = stored;
         if (final) {
             break;
         }
+    }
+    if (arrived) {
+        length = stored;
     }
     return arrived;
 }

@@ -23,9 +23,11 @@ class ScannerHIDDevice final : public hid::HIDDevice {
   public:
     // True when at least one report arrived; `length` is then the number of units stored (at
     // most `capacity`: data beyond it is dropped, but the message is still read to its end, so
-    // the next read starts with a new message). False when nothing arrived; `length` is left
-    // alone. A unit is a report byte (std::uint8_t), or a Java char made from it by sign
-    // extension (std::uint16_t), widened straight from the input report.
+    // the next read starts with a new message). A segmented message whose continuation does not
+    // come within the time-out is returned in part; one whose device goes, or whose session a
+    // Close ends, before its last report is not returned at all. False when nothing was returned;
+    // `length` is left alone. A unit is a report byte (std::uint8_t), or a Java char made from it
+    // by sign extension (std::uint16_t), widened straight from the input report.
     template <typename Unit>
     bool ReadReport(Unit* buffer, std::int32_t capacity, std::int32_t& length);
 
