@@ -180,6 +180,23 @@ bool HIDDevice::Recover(int direction, Hold& hold) {
     if (now < nextSearchNs_[direction].load(std::memory_order_relaxed)) {
         return false;
     }
+    // One recovery at a time opens both directions' channels. Two at once would each open a read
+    // channel on the device, and a read that moved from its own to the other would be handed
+    // again, from that one's queue, the reports it had already read. While the other direction
+    // recovers, a read leaves the device to it (and takes up its channel at its next read), and a
+    // write opens its own channel only.
+    const bool leading = !recovering_.exchange(true);
+    if (!leading && direction == kRead) {
+        return false;
+    }
+    const bool reopened = Reopen(direction, hold, now, leading);
+    if (leading) {
+        recovering_.store(false);
+    }
+    return reopened;
+}
+
+bool HIDDevice::Reopen(int direction, Hold& hold, std::int64_t now, bool bothDirections) {
     const SearchKey key = hold.channel->key;
     InterfaceMatch match;
     char path[kPathCapacity];
@@ -197,8 +214,10 @@ bool HIDDevice::Recover(int direction, Hold& hold) {
         return false;
     }
     const int other = 1 - direction;
-    Channel* offered = OpenOn(path, KindOf(other), ReportLengthOf(other, match.caps), key,
-                              hold.session, own->unit);
+    Channel* offered = bothDirections
+                           ? OpenOn(path, KindOf(other), ReportLengthOf(other, match.caps), key,
+                                    hold.session, own->unit)
+                           : nullptr;
     if (!channels_.Replace(direction, hold, own)) {
         channels_.Dispose(offered);  // a Close or an Open came meanwhile
         return false;

@@ -19,9 +19,11 @@
 // open, by vendor and usages in their order of preference: where a Close and an Open at that
 // moment would land. It opens both channels there, puts its own in place and hands the other to
 // the other direction, which takes it up at its next use, so both channels are always on one
-// device. A search that finds nothing paces the next one (kSearchPaceMs), so a device that stays
-// away costs an enumeration now and then rather than a busy loop. A device that is still there
-// never triggers a search. CloseDevice ends it; OpenDevice starts afresh.
+// device. One recovery at a time does so: a read is never handed a second channel on a device
+// it already reads, whose queue would hand it those reports again. A search that finds nothing
+// paces the next one (kSearchPaceMs), so a device that stays away costs an enumeration now and
+// then rather than a busy loop. A device that is still there never triggers a search.
+// CloseDevice ends it; OpenDevice starts afresh.
 #pragma once
 
 #include <atomic>
@@ -141,6 +143,9 @@ class HIDDevice {
     // recovered to, or (when the pace allows) searches for the device and opens both channels on
     // it. True when the hold now holds a working channel.
     bool Recover(int direction, Hold& hold);
+    // The search and the open of a recovery that `now` allows: the held direction's channel, and
+    // with bothDirections the other's too, handed over. True when the hold holds it.
+    bool Reopen(int direction, Hold& hold, std::int64_t now, bool bothDirections);
     // One platform read of a whole input report into inputReport_. Gone for a channel that never
     // opened; Failed for a collection without input reports.
     IoOutcome ReadOn(const Channel* channel, Deadline& deadline);
@@ -177,6 +182,7 @@ class HIDDevice {
     std::atomic<std::int64_t> nextSearchNs_[2] = {0, 0};  // no search before, on the seam's clock
     std::atomic<std::uint8_t> health_{static_cast<std::uint8_t>(DeviceHealth::Closed)};
     std::atomic<std::uint32_t> recoveries_{0};
+    std::atomic<bool> recovering_{false};  // a recovery is opening channels on the device
 };
 
 }  // namespace quen::hid
