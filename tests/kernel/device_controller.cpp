@@ -12,6 +12,8 @@
 //   unplug ID                            -> "ok"; a USB gadget is kept, to be plugged in again
 //   replug ID BCD                        -> "ok" once a kept USB gadget is back with release BCD
 //                                        (hex: another firmware) and has its hidraw node
+//   shift SEED SCANS RESEATS FLASHES     a soak shift's device side, with its own line protocol
+//                                        until it ends (shift_run.h); then requests again
 // and answers "error TEXT" to anything it cannot do. When a connection ends, every device plugged
 // through it is unplugged, so that each test program starts with none.
 //
@@ -25,6 +27,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -33,6 +36,7 @@
 #include <vector>
 
 #include "kernel/hex_bytes.h"
+#include "kernel/shift_run.h"
 #include "kernel/uhid_device.h"
 #include "kernel/usb_gadget.h"
 #include "kernel/unique_fd.h"
@@ -140,8 +144,15 @@ void Serve(int connection) {
         }
         pending.append(chunk, static_cast<std::size_t>(got));
         for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
-            const std::string reply = session.Handle(pending.substr(0, end)) + "\n";
+            const std::string request = pending.substr(0, end);
             pending.erase(0, end + 1);
+            shift::Size size;
+            if (std::sscanf(request.c_str(), "shift %" SCNu64 " %d %d %d", &size.seed, &size.scans,
+                            &size.reseats, &size.flashes) == 4) {
+                shift::RunShift(connection, size, pending);
+                continue;
+            }
+            const std::string reply = session.Handle(request) + "\n";
             if (write(connection, reply.data(), reply.size()) !=
                 static_cast<ssize_t>(reply.size())) {
                 return;

@@ -8,6 +8,9 @@
 #   CLASS-PATH colon-separated jars. Every folder they are in is shared read-only.
 # Environment: QUEN_KERNEL_CACHE  the kernel cache; it also keeps udevd
 #              QUEN_VM_TIME_LIMIT hard limit in seconds for the whole VM run (default 300)
+#              QUEN_VM_USB        1: the controller may plug USB gadgets in (run-in-vm.sh)
+#              QUEN_JVM_PHASES    the phases to run CLASS in (jvm-user-guest.sh; default all three)
+#              QUEN_JVM_OPTIONS   further JVM options, separated by spaces
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -38,8 +41,11 @@ done
 shares=$(tr : '\n' <<<"$shares" | sort -u | paste -sd:)
 
 # A small fixed heap and the quick compiler: a JVM starts in some 5 s under emulation, twice here.
+read -r -a options <<<"${QUEN_JVM_OPTIONS:-}"
 QUEN_VM_SHARES=$shares QUEN_VM_EXTRA_PROGRAMS=$here/host-root.sh:$controller \
     QUEN_VM_MEMORY=1024 QUEN_VM_CPUS=2 QUEN_VM_TIME_LIMIT=${QUEN_VM_TIME_LIMIT:-300} \
-    exec bash "$here/run-in-vm.sh" "$here/jvm-user-guest.sh" "$udev_dir/systemd-udevd" "$rules" \
-    "$java" -XX:+UseSerialGC -Xmx96m -XX:TieredStopAtLevel=1 -XX:-UsePerfData \
-    -Djava.library.path="$libraries" -Dquen.hidProbe="$probe" -cp "$class_path" "$1"
+    exec bash "$here/run-in-vm.sh" "$here/jvm-user-guest.sh" \
+    --phases "${QUEN_JVM_PHASES:-without-rule outside-group group}" "$udev_dir/systemd-udevd" \
+    "$rules" "$java" -XX:+UseSerialGC -Xmx96m -XX:TieredStopAtLevel=1 -XX:-UsePerfData \
+    "${options[@]}" -Djava.library.path="$libraries" -Dquen.hidProbe="$probe" \
+    -cp "$class_path" "$1"

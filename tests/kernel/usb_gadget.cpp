@@ -159,6 +159,32 @@ bool UsbGadget::Plug(std::uint16_t bcdDevice) {
     return plugged_;
 }
 
+bool UsbGadget::Describe(const std::vector<std::uint8_t>& descriptor, std::uint16_t reportLength) {
+    // configfs takes a function's attributes only while no configuration holds the function.
+    const std::string link = gadget_ + "/configs/c.1/hid";
+    if (plugged_ || unlink(link.c_str()) != 0) {
+        error_ = "Describe: the gadget must be made and unplugged";
+        return false;
+    }
+    const bool described =
+        WriteAttribute(function_ + "/report_length", std::to_string(reportLength)) &&
+        WriteAttribute(function_ + "/report_desc",
+                       std::string(descriptor.begin(), descriptor.end()));
+    if (symlink(function_.c_str(), link.c_str()) != 0) {
+        error_ = "linking the HID function again: " + std::string(strerror(errno));
+        return false;
+    }
+    options_.reportLength = reportLength;
+    numbered_ = DeclaresReportIds(descriptor);
+    return described;
+}
+
+bool UsbGadget::AwaitTaken(std::chrono::milliseconds timeout) {
+    pollfd ready{deviceSide_.get(), POLLOUT, 0};
+    return deviceSide_.valid() && poll(&ready, 1, static_cast<int>(timeout.count())) == 1 &&
+           (ready.revents & POLLOUT) != 0;
+}
+
 bool UsbGadget::Unplug() {
     if (!plugged_) {
         return true;

@@ -54,6 +54,12 @@ class UsbGadget : public TestDevice {
     // Plugs the gadget in again; with `bcdDevice` given, as a device whose firmware was flashed
     // meanwhile. WaitForHidraw then finds the node the host gives it this time.
     bool Plug(std::uint16_t bcdDevice = 0);
+    // While unplugged: the next Plug comes back with this report descriptor and packet size, as
+    // a firmware that describes its reports otherwise.
+    bool Describe(const std::vector<std::uint8_t>& descriptor, std::uint16_t reportLength);
+    // Waits up to `timeout` until the host has taken the last input report sent; false when it
+    // did not (no host descriptor of the node is open, or the device was unplugged).
+    bool AwaitTaken(std::chrono::milliseconds timeout);
 
     const std::string& error() const override { return error_; }
 
