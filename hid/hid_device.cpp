@@ -20,15 +20,11 @@ std::uint32_t ReportLengthOf(int direction, const InterfaceCaps& caps) {
 }
 
 // Where a Close and an Open would land now: the first interface present with the key's first
-// usage that is present.
+// usage that is present. One walk, however many usages: a search while the device stays away
+// is what recovery costs.
 bool FindByKey(const SearchKey& key, InterfaceMatch* match, char* path) {
-    for (std::size_t i = 0; i < key.usageCount; ++i) {
-        if (FindFirstInterface(key.vendorId, key.usagePage, key.usages[i], match, path,
-                               kPathCapacity)) {
-            return true;
-        }
-    }
-    return false;
+    return FindFirstInterfaceOf(key.vendorId, key.usagePage, key.usages, key.usageCount, match,
+                                path, kPathCapacity);
 }
 
 // The data is cut to the buffer, after the report ID.
@@ -79,8 +75,8 @@ bool HIDDevice::OpenDevice() {
         if (events_[direction].load() == kNoEvent) {
             events_[direction].store(platform::CreateCompletionEvent());
         }
-        nextSearchNs_[direction].store(0, std::memory_order_relaxed);
     }
+    nextSearchNs_.store(0, std::memory_order_relaxed);
     SearchKey key;
     key.vendorId = vendorId_;
     key.usagePage = usagePage_;
@@ -177,7 +173,7 @@ bool HIDDevice::Recover(int direction, Hold& hold) {
         return false;  // no channel record was free at the open: nothing to search for
     }
     const std::int64_t now = platform::MonotonicNowNs();
-    if (now < nextSearchNs_[direction].load(std::memory_order_relaxed)) {
+    if (now < nextSearchNs_.load(std::memory_order_relaxed)) {
         return false;
     }
     // One recovery at a time opens both directions' channels. Two at once would each open a read
@@ -210,7 +206,7 @@ bool HIDDevice::Reopen(int direction, Hold& hold, std::int64_t now, bool bothDir
         // Gone, not opened yet (no permission, held elsewhere): look again after the pace.
         MarkFailure(own == nullptr ? OpenFailure::NotFound : platform::LastOpenFailure());
         channels_.Dispose(own);
-        nextSearchNs_[direction].store(now + NsFromMs(kSearchPaceMs), std::memory_order_relaxed);
+        nextSearchNs_.store(now + NsFromMs(kSearchPaceMs), std::memory_order_relaxed);
         return false;
     }
     const int other = 1 - direction;

@@ -37,10 +37,12 @@
 namespace quen::hid {
 
 inline constexpr std::uint32_t kWriteTimeoutMs = 6000;
-// How often at most a channel whose device stays away searches for it again: the scanner's read
-// time-out. A scale read waits only 50 ms, but a search opens and asks every HID interface
-// present, and twenty of them a second for as long as a scale stays unplugged buy nothing: a
-// scale back within half a second is soon enough.
+// How often at most the device object searches for a device that stays away, its read and its
+// write side together: the scanner's read time-out. A scale read waits only 50 ms, but a search
+// opens and asks every HID interface present, and twenty of them a second for as long as a scale
+// stays unplugged buy nothing: a scale back within half a second is soon enough. One pace for
+// both sides: a search that found nothing a moment ago for the reader finds nothing for the
+// writer either (under emulation a search costs milliseconds, most of what a gone device costs).
 inline constexpr std::uint32_t kSearchPaceMs = 500;
 
 // What a till can show of the device: the state word and what it means.
@@ -179,7 +181,7 @@ class HIDDevice {
 
     // --- shared, lock-free ---
     ChannelTable channels_;
-    std::atomic<std::int64_t> nextSearchNs_[2] = {0, 0};  // no search before, on the seam's clock
+    std::atomic<std::int64_t> nextSearchNs_{0};  // no search before, on the seam's clock
     std::atomic<std::uint8_t> health_{static_cast<std::uint8_t>(DeviceHealth::Closed)};
     std::atomic<std::uint32_t> recoveries_{0};
     std::atomic<bool> recovering_{false};  // a recovery is opening channels on the device

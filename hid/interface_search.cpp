@@ -37,45 +37,66 @@ class QueryHandleGuard {
     NativeHandle handle_;
 };
 
-// Stops at the first interface of the vendor with the asked usage page and usage. Capabilities
-// are asked for only when the vendor matches, as a device of another maker may answer that
-// query slowly or not at all.
+// Finds the first interface of the vendor with the asked usage page and the most preferred of the
+// asked usages present, in one walk; stops at the first with the most preferred usage of all.
+// Capabilities are asked for only when the vendor matches, as a device of another maker may
+// answer that query slowly or not at all.
 class FirstMatch final : public InterfaceVisitor {
   public:
-    FirstMatch(std::int32_t vendorId, std::int32_t usagePage, std::int32_t usage,
-               InterfaceMatch* match)
-        : vendorId_(vendorId), usagePage_(usagePage), usage_(usage), match_(match) {}
+    FirstMatch(std::int32_t vendorId, std::int32_t usagePage, const std::int32_t* usages,
+               std::size_t count, InterfaceMatch* match, char* path, std::uint32_t capacity)
+        : vendorId_(vendorId),
+          usagePage_(usagePage),
+          usages_(usages),
+          count_(count),
+          match_(match),
+          path_(path),
+          capacity_(capacity),
+          rank_(count) {}
 
     bool Visit(const VisitedInterface& visited) override {
-        found_ = visited.query != kInvalidHandle && Matches(visited.query);
-        return !found_;
+        InterfaceMatch candidate;
+        const std::size_t rank =
+            visited.query == kInvalidHandle ? count_ : Rank(visited.query, &candidate);
+        if (rank < rank_) {
+            rank_ = rank;
+            *match_ = candidate;
+            std::memcpy(path_, visited.path, capacity_);
+        }
+        return rank_ != 0;
     }
-    bool found() const { return found_; }
+    bool found() const { return rank_ < count_; }
 
   private:
-    bool Matches(NativeHandle query) {
+    // The place of the interface's usage among the asked ones; count_ when it is none of them.
+    std::size_t Rank(NativeHandle query, InterfaceMatch* candidate) const {
         InterfaceAttributes attributes;
         if (!platform::QueryAttributes(query, &attributes) || attributes.vendorId != vendorId_) {
-            return false;
+            return count_;
         }
         InterfaceCaps caps;
-        if (!platform::QueryCaps(query, &caps)) {
-            return false;
+        if (!platform::QueryCaps(query, &caps) || caps.usagePage != usagePage_ ||
+            !ReportsFitBuffers(caps)) {
+            return count_;
         }
+        candidate->attributes = attributes;
+        candidate->caps = caps;
         // Zero-extended 16-bit values: an argument above 0xFFFF never matches.
-        if (caps.usage != usage_ || caps.usagePage != usagePage_ || !ReportsFitBuffers(caps)) {
-            return false;
+        std::size_t rank = 0;
+        while (rank < count_ && caps.usage != usages_[rank]) {
+            ++rank;
         }
-        match_->attributes = attributes;
-        match_->caps = caps;
-        return true;
+        return rank;
     }
 
     std::int32_t vendorId_;
     std::int32_t usagePage_;
-    std::int32_t usage_;
+    const std::int32_t* usages_;
+    std::size_t count_;
     InterfaceMatch* match_;
-    bool found_ = false;
+    char* path_;
+    std::uint32_t capacity_;
+    std::size_t rank_;
 };
 
 }  // namespace
@@ -112,8 +133,18 @@ bool ReportsFitBuffers(const InterfaceCaps& caps) {
 
 bool FindFirstInterface(std::int32_t vendorId, std::int32_t usagePage, std::int32_t usage,
                         InterfaceMatch* match, char* path, std::uint32_t capacity) {
-    FirstMatch search(vendorId, usagePage, usage, match);
-    WalkInterfaces(search, path, capacity);
+    return FindFirstInterfaceOf(vendorId, usagePage, &usage, 1, match, path, capacity);
+}
+
+bool FindFirstInterfaceOf(std::int32_t vendorId, std::int32_t usagePage, const std::int32_t* usages,
+                          std::size_t count, InterfaceMatch* match, char* path,
+                          std::uint32_t capacity) {
+    // The walk writes each interface's path here; the best one is kept in `path`. A path longer
+    // than the seam's capacity never matches anyway.
+    char walked[kPathCapacity];
+    const std::uint32_t walkedCapacity = capacity < kPathCapacity ? capacity : kPathCapacity;
+    FirstMatch search(vendorId, usagePage, usages, count, match, path, walkedCapacity);
+    WalkInterfaces(search, walked, walkedCapacity);
     return search.found();
 }
 

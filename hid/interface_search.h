@@ -3,6 +3,7 @@
 // asked usage page and usage. The probe walks the same way, so it sees what the bridges see.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "hid/platform.h"
@@ -45,5 +46,11 @@ bool ReportsFitBuffers(const InterfaceCaps& caps);
 // is longer than capacity - 1, never match.
 bool FindFirstInterface(std::int32_t vendorId, std::int32_t usagePage, std::int32_t usage,
                         InterfaceMatch* match, char* path, std::uint32_t capacity);
+
+// The same for `count` usages in order of preference, in one walk: the first interface with the
+// first usage present, as calling FindFirstInterface for one usage after another would find.
+bool FindFirstInterfaceOf(std::int32_t vendorId, std::int32_t usagePage, const std::int32_t* usages,
+                          std::size_t count, InterfaceMatch* match, char* path,
+                          std::uint32_t capacity);
 
 }  // namespace quen::hid
