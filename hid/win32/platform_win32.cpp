@@ -46,6 +46,9 @@ NativeHandle FromHandle(HANDLE handle) {
     return reinterpret_cast<NativeHandle>(handle);
 }
 
+// Input reports the HID class driver keeps for a read channel until it is read (OpenChannel).
+constexpr ULONG kInputReportsQueued = 128;
+
 // The cause of the latest OpenChannel failure on this thread.
 thread_local OpenFailure lastOpenFailure = OpenFailure::None;
 
@@ -253,6 +256,12 @@ NativeHandle OpenChannel(const char* path, ChannelKind kind) {
                                        OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     lastOpenFailure =
         channel == INVALID_HANDLE_VALUE ? OpenFailureFromError(GetLastError()) : OpenFailure::None;
+    if (channel != INVALID_HANDLE_VALUE && kind == ChannelKind::Read) {
+        // The HID class driver queues 32 input reports for a handle unless told otherwise, and a
+        // segmented message may take 64: a reader that falls behind a long message would lose its
+        // middle to the full queue. Room for two whole messages (hidraw queues 64 per descriptor).
+        HidD_SetNumInputBuffers(channel, kInputReportsQueued);
+    }
     return FromHandle(channel);
 }
 
