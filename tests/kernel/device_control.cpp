@@ -96,19 +96,36 @@ bool DeviceControl::Replug(int device, std::uint16_t bcdDevice) {
     return Ask("replug " + std::to_string(device) + " " + release) == "ok";
 }
 
+bool DeviceControl::SendLine(const std::string& line) {
+    std::lock_guard<std::mutex> turn(mutex_);
+    return Transmit(line);
+}
+
+bool DeviceControl::Transmit(const std::string& line) {
+    const std::string text = line + "\n";
+    return send(static_cast<SOCKET>(socket_), text.data(), static_cast<int>(text.size()), 0) ==
+           static_cast<int>(text.size());
+}
+
+bool DeviceControl::ReceiveLine(std::string* line) {
+    line->clear();
+    char byte = 0;
+    while (recv(static_cast<SOCKET>(socket_), &byte, 1, 0) == 1) {
+        if (byte == '\n') {
+            return true;
+        }
+        *line += byte;
+    }
+    return false;
+}
+
 std::string DeviceControl::Ask(const std::string& request) {
     std::lock_guard<std::mutex> turn(mutex_);
-    const std::string line = request + "\n";
-    const auto link = static_cast<SOCKET>(socket_);
-    if (send(link, line.data(), static_cast<int>(line.size()), 0) !=
-        static_cast<int>(line.size())) {
+    if (!Transmit(request)) {
         return error_ = "error send failed";
     }
     std::string answer;
-    char byte = 0;
-    while (recv(link, &byte, 1, 0) == 1 && byte != '\n') {
-        answer += byte;
-    }
+    ReceiveLine(&answer);
     if (answer.rfind("error", 0) == 0) {
         error_ = answer;
     }

@@ -36,6 +36,11 @@ class DeviceControl {
     // waits for its new hidraw node.
     bool Replug(int device, std::uint16_t bcdDevice);
 
+    // A soak shift's lines (shift_run.h), once "shift ..." is sent: any thread may send one,
+    // one thread receives. ReceiveLine is false when the controller hung up.
+    bool SendLine(const std::string& line);
+    bool ReceiveLine(std::string* line);
+
     const std::string& error() const { return error_; }
 
   private:
@@ -43,6 +48,7 @@ class DeviceControl {
                const std::vector<std::uint8_t>& descriptor);
     // Sends one request line and returns the answer line; "error ..." when the link failed.
     std::string Ask(const std::string& request);
+    bool Transmit(const std::string& line);
 
     // A winsock SOCKET, kept as its integer so that users need not include winsock2.h before
     // windows.h.

@@ -290,9 +290,22 @@ void AccountProcess(const DeviceLog& device, const AppLog& app, Report& report) 
     const AppLog::Sample& first = app.samples.front();
     const AppLog::Sample& last = app.samples.back();
     if (first.descriptors != last.descriptors) {
+        // Where they changed: after what the device side did last.
+        std::string changes;
+        for (std::size_t i = 1; i < app.samples.size(); ++i) {
+            const long change = app.samples[i].descriptors - app.samples[i - 1].descriptors;
+            std::string after = "the start";
+            for (const DeviceLog::Note& note : device.notes) {
+                after = note.at < app.samples[i].at ? note.what : after;
+            }
+            if (change != 0) {
+                changes += "; " + std::to_string(change) + " by sample " + std::to_string(i) +
+                           " (after " + after + ")";
+            }
+        }
         report.Fault("the application held " + std::to_string(first.descriptors) +
                      " descriptors at the start and " + std::to_string(last.descriptors) +
-                     " at the end");
+                     " at the end" + changes);
     }
     // The resident set's slope by least squares, leaving out the first tenth of the shift while
     // the JVM compiles what the shift runs.
@@ -330,7 +343,7 @@ void AccountProcess(const DeviceLog& device, const AppLog& app, Report& report) 
     if (wall > 0) {
         report.Line(
             "CPU while the scanner was away: %.2f%% of a core in the scanner's reads and writes, "
-            "%.2f%% for the whole process (the JVM, the scale's reads, the application's own "
+            "%.2f%% for the whole process (with the scale's reads and the application's own "
             "work), over %.1f s",
             100.0 * static_cast<double>(scannerCpu) / static_cast<double>(wall),
             100.0 * static_cast<double>(cpu) / static_cast<double>(wall),

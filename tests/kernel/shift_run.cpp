@@ -42,12 +42,17 @@ std::vector<std::uint8_t> ScanReport(const std::string& data, bool more, std::ui
     return report;
 }
 
+// Product IDs of their own: Wine may miss a device plugged in under the IDs of one another test
+// unplugged just before.
+constexpr std::uint16_t kScannerProduct = 0x0110;
+constexpr std::uint16_t kScaleProduct = 0x0210;
 constexpr std::uint16_t kForeignVendor = 0x1A2B;
 // How long the device side waits for what the application does at once (a read, an answer); the
 // VM runs under emulation on a shared machine.
 constexpr long kPromptMs = 3000;
 // Evidence that the library has the replugged scanner open again: the first command on it.
-constexpr long kRecoveryLimitMs = 15000;
+// Under Wine a replugged device is seen some 6 s after its node appears.
+constexpr long kRecoveryLimitMs = 30000;
 // The application writes a command every 100 ms: left unread this long, the scanner's queue of
 // four is full and a write waits on the wire.
 constexpr long kStallMs = 700;
@@ -241,12 +246,13 @@ class ShiftRun {
     // --- the devices ---
 
     bool Start() {
-        const bool plugged = scanner_.Create({"Quen scanner", bridge::kMakerVendorId, 0x0101,
-                                              MakerDescriptor(bridge::kScannerUsage, 64, 64)}) &&
-                             !scanner_.WaitForHidraw().empty() &&
-                             scale_.Create({"Quen scale", bridge::kMakerVendorId, 0x0201,
-                                            MakerDescriptor(bridge::kScaleUsage, 64, 64)}) &&
-                             !scale_.WaitForHidraw().empty();
+        const bool plugged =
+            scanner_.Create({"Quen scanner", bridge::kMakerVendorId, kScannerProduct,
+                             MakerDescriptor(bridge::kScannerUsage, 64, 64)}) &&
+            !scanner_.WaitForHidraw().empty() &&
+            scale_.Create({"Quen scale", bridge::kMakerVendorId, kScaleProduct,
+                           MakerDescriptor(bridge::kScaleUsage, 64, 64)}) &&
+            !scale_.WaitForHidraw().empty();
         if (!plugged) {
             device_.errors.push_back(
                 "cannot plug the scanner and the scale in: " + scanner_.error() + scale_.error());
@@ -394,9 +400,10 @@ class ShiftRun {
             return false;
         }
         if (foreignDue_ && !foreignPlugged_) {
-            foreignPlugged_ = foreignMade_ ? foreign_.Plug()
-                                           : foreign_.Create({"Other scanner", kForeignVendor,
-                                                              0x0101, MakerScannerDescriptor()});
+            foreignPlugged_ = foreignMade_
+                                  ? foreign_.Plug()
+                                  : foreign_.Create({"Other scanner", kForeignVendor,
+                                                     kScannerProduct, MakerScannerDescriptor()});
             foreignMade_ = true;
             if (!foreignPlugged_ || foreign_.WaitForHidraw().empty()) {
                 device_.errors.push_back("the other vendor's scanner: " + foreign_.error());

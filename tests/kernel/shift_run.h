@@ -11,8 +11,9 @@
 //                         | mode 0|1 (the scanner's reader reads in that mode from now on)
 //                         | cycled STATE (closed and opened both; STATE: DeviceState before)
 //                         | sample DESCRIPTORS THREADS RESIDENT-KB CPU-NS SCANNER-CALLS-CPU-NS
-//                           QUICK-NULLS (scanner reads so far that returned null at once while
-//                           the device was not closed)
+//                           QUICK-NULLS (DESCRIPTORS: under Windows its file handles; the CPU its
+//                           scanner reads and writes took; the scanner reads so far that returned
+//                           null at once after another null while the device was not closed)
 //                         | scan CLOCK-NS MODE HEX | weight CLOCK-NS HEX (each read that returned
 //                           data, its chars' low bytes)
 //                         | wrote SEQ 0|1 START-NS END-NS (each command, CommandText(SEQ))

@@ -14,18 +14,23 @@ endif()
 add_custom_command(OUTPUT ${quen_controller}
     COMMAND ${QUEN_HOST_CXX} ${quen_controller_flags} -static -pthread
             -I${PROJECT_SOURCE_DIR}/tests -I${PROJECT_SOURCE_DIR} -o ${quen_controller}
-            device_controller.cpp uhid_device.cpp usb_gadget.cpp
+            device_controller.cpp uhid_device.cpp usb_gadget.cpp shift_plan.cpp shift_account.cpp
+            shift_run.cpp
     DEPENDS device_controller.cpp uhid_device.cpp uhid_device.h usb_gadget.cpp usb_gadget.h
-            test_device.h unique_fd.h ${PROJECT_SOURCE_DIR}/hid/hidraw/unique_fd.h
+            test_device.h unique_fd.h ${PROJECT_SOURCE_DIR}/hid/hidraw/unique_fd.h shift_plan.cpp
+            shift_plan.h shift_account.cpp shift_account.h shift_run.cpp shift_run.h hex_bytes.h
+            ${PROJECT_SOURCE_DIR}/tests/support/report_descriptors.h
     WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}
     COMMENT "Building the kernel VM's device controller with the host's compiler"
     VERBATIM)
 add_custom_target(device_controller ALL DEPENDS ${quen_controller})
 
-add_executable(wine_dll_bridges_test wine_dll_bridges_test.cpp device_control.cpp)
+# With the application's side of a short soak shift (wine_shift_test.cpp, which has the main).
+add_executable(wine_dll_bridges_test wine_dll_bridges_test.cpp wine_shift_test.cpp
+    device_control.cpp)
 target_include_directories(wine_dll_bridges_test PRIVATE ${PROJECT_SOURCE_DIR}/tests)
-target_link_libraries(wine_dll_bridges_test PRIVATE quen_test_jni quen_hid_win32 ws2_32 ntdll
-    GTest::gtest GTest::gtest_main)
+target_link_libraries(wine_dll_bridges_test PRIVATE quen_test_jni quen_hid_win32 ws2_32 ntdll psapi
+    GTest::gtest)
 add_dependencies(wine_dll_bridges_test scannerlink scalelink device_controller)
 
 add_test(NAME wine_dll_bridges_test

@@ -7,6 +7,7 @@
 #include <winternl.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 #else
 #include <filesystem>
@@ -29,13 +30,10 @@ constexpr int kLeakTestCalls = 10000;
 
 #ifdef _WIN32
 
-// Handles this process holds. Wine answers GetProcessHandleCount with 0, so there they are
-// counted in the system's handle table.
-inline long OpenHandleCount() {
-    DWORD handles = 0;
-    if (GetProcessHandleCount(GetCurrentProcess(), &handles) && handles > 0) {
-        return static_cast<long>(handles);
-    }
+// The handles this process holds that `keep` takes, counted in the system's handle table; -1
+// when the table cannot be had.
+template <typename Keep>
+long CountOwnHandles(Keep keep) {
     struct Entry {
         ULONG ownerPid;
         BYTE objectType;
@@ -65,11 +63,38 @@ inline long OpenHandleCount() {
     const auto* table = reinterpret_cast<const Table*>(buffer.data());
     long count = 0;
     for (ULONG i = 0; i < table->count; ++i) {
-        if (table->entries[i].ownerPid == GetCurrentProcessId()) {
+        const Entry& entry = table->entries[i];
+        if (entry.ownerPid == GetCurrentProcessId() &&
+            keep(reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(entry.handle)))) {
             ++count;
         }
     }
     return count;
+}
+
+// Handles this process holds. Wine answers GetProcessHandleCount with 0, so there they are
+// counted in the system's handle table.
+inline long OpenHandleCount() {
+    DWORD handles = 0;
+    if (GetProcessHandleCount(GetCurrentProcess(), &handles) && handles > 0) {
+        return static_cast<long>(handles);
+    }
+    return CountOwnHandles([](HANDLE) { return true; });
+}
+
+// Of those, the handles of files and devices, which is what a HID channel is. (Wine also keeps
+// thread and event handles of its own in a process, more of them as devices come and go.)
+inline long OpenFileHandleCount() {
+    return CountOwnHandles([](HANDLE handle) {
+        union {
+            PUBLIC_OBJECT_TYPE_INFORMATION info;
+            std::uint8_t bytes[512];
+        } type{};
+        ULONG length = 0;
+        return NtQueryObject(handle, ObjectTypeInformation, &type, sizeof type, &length) == 0 &&
+               type.info.TypeName.Buffer != nullptr &&
+               std::wstring(type.info.TypeName.Buffer, type.info.TypeName.Length / 2) == L"File";
+    });
 }
 
 inline bool LibraryLoaded(const char* fileName) {

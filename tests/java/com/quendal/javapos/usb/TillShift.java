@@ -32,7 +32,10 @@ public final class TillShift {
     private static final ThreadMXBean threadCpu = ManagementFactory.getThreadMXBean();
     private static volatile boolean stop;
     private static volatile int wantedMode;
-    /** Scanner reads that returned null at once while open: a read on a gone device must not. */
+    /**
+     * Scanner reads that returned null at once, after one that returned null, while not closed: a
+     * read on a gone device must not (a read whose message was cut short by an unplug may).
+     */
     private static volatile long quickNulls;
     /** CPU time the scanner's reads and writes took in the library, ns, by thread. */
     private static volatile long readCpu;
@@ -67,6 +70,7 @@ public final class TillShift {
 
     private static void readScans() throws InterruptedException {
         int mode = 0;
+        boolean lastNull = false;
         scanner.SetMode(false);
         while (!stop) {
             if (wantedMode != mode) {
@@ -80,9 +84,11 @@ public final class TillShift {
             readCpu += threadCpu.getCurrentThreadCpuTime() - cpu;
             if (read != null) {
                 send("scan " + System.nanoTime() + " " + mode + " " + hex(read));
-            } else if (!paced(start) && QuenHIDOper.DeviceState().startsWith("open")) {
+            } else if (!paced(start) && lastNull
+                    && !QuenHIDOper.DeviceState().startsWith("closed")) {
                 ++quickNulls;
             }
+            lastNull = read == null;
         }
     }
 
