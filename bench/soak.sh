@@ -41,12 +41,12 @@ export QUEN_VM_TIME_LIMIT=${QUEN_VM_TIME_LIMIT:-7200}
 load() { cut -d' ' -f1-3 /proc/loadavg; }
 
 if [ -n "$wine" ]; then
-    build=build/windows-x86
+    build=$PWD/build/windows-x86
     cmake --preset windows-x86 >/dev/null
     cmake --build "$build" -j2 --target wine_dll_bridges_test scannerlink scalelink \
         device_controller >/dev/null
 else
-    build=build/linux
+    build=$PWD/build/linux
     cmake --preset linux >/dev/null
     cmake --build "$build" -j2 --target device_controller hid_probe scannerlink scalelink \
         quenlink_jar quenlink_jvm_tests >/dev/null

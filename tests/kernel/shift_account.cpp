@@ -323,12 +323,22 @@ void AccountProcess(const DeviceLog& device, const AppLog& app, Report& report) 
     }
     const double slope =
         n > 1 && sxx * n != sx * sx ? (n * sxy - sx * sy) / (n * sxx - sx * sx) : 0;
+    std::string tenths;
+    for (int tenth = 0; tenth <= 10; ++tenth) {
+        const Ns at = first.at + (last.at - first.at) * tenth / 10;
+        const auto sample =
+            std::lower_bound(app.samples.begin(), app.samples.end(), at,
+                             [](const AppLog::Sample& s, Ns when) { return s.at < when; });
+        tenths +=
+            (tenth == 0 ? "" : ", ") +
+            std::to_string(sample == app.samples.end() ? last.residentKb : sample->residentKb);
+    }
     report.Line(
         "application: descriptors %ld at the start, %ld at the end; threads %ld, %ld; "
         "resident %ld kB, %ld kB after the first tenth, %ld kB at the end "
-        "(slope %+.0f kB per hour over %.0f samples)",
+        "(slope %+.0f kB per hour over %.0f samples; at each tenth of the shift: %s kB)",
         first.descriptors, last.descriptors, first.threads, last.threads, first.residentKb, warmKb,
-        last.residentKb, slope, n);
+        last.residentKb, slope, n, tenths.c_str());
     Ns wall = 0, cpu = 0, scannerCpu = 0;
     for (const DeviceLog::Span& span : device.cpuSpans) {
         const AppLog::Sample& from = app.samples.at(span.from);

@@ -93,7 +93,8 @@ Plan MakePlan(const Size& size) {
     for (int i = 0; i < size.flashes; ++i) {
         Event flash;
         flash.step = Step::Flash;
-        flash.bcd = static_cast<std::uint16_t>(0x0100 + i + 1);
+        // Release 1.01, 1.02 ...: bcdDevice is binary-coded decimal, a digit a nibble.
+        flash.bcd = static_cast<std::uint16_t>(0x0100 + (i + 1) / 10 * 16 + (i + 1) % 10);
         flash.absenceMs = random.Between(300, 1500);
         before(somewhere()).push_back(flash);
     }

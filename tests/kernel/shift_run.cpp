@@ -288,6 +288,11 @@ class ShiftRun {
     bool Do(const Event& event) {
         switch (event.step) {
             case Step::Scan:
+                if (event.seq > 0 && event.seq % 1000 == 0) {
+                    // A line now and then, for whoever watches a long shift's console.
+                    std::printf("shift progress %d scans\n", event.seq);
+                    std::fflush(stdout);
+                }
                 return SendScan(event);
             case Step::Reseat:
             case Step::ReseatDuringWrite:
