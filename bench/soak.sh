@@ -79,7 +79,7 @@ else
         "$build/java/quenlink.jar:$build/tests/java/quenlink-jvm-tests.jar" \
         com.quendal.javapos.usb.TillShift >"$console" 2>&1 || status=$?
 fi
-sed -n 's/^.*shift: \(.*\)$/- \1/p' "$console"
+sed -n 's/^shift: /- /p' "$console"
 echo
 echo "Load average after the VM $(load); the VM $(grep -o 'whole run [0-9.]* s' "$console")."
 if [ "$status" != 0 ]; then

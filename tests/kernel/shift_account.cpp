@@ -336,7 +336,7 @@ void AccountProcess(const DeviceLog& device, const AppLog& app, Report& report) 
     report.Line(
         "application: descriptors %ld at the start, %ld at the end; threads %ld, %ld; "
         "resident %ld kB, %ld kB after the first tenth, %ld kB at the end "
-        "(slope %+.0f kB per hour over %.0f samples; at each tenth of the shift: %s kB)",
+        "(slope %+.0f kB per hour over %.0f samples; resident at each tenth of the way, in kB: %s)",
         first.descriptors, last.descriptors, first.threads, last.threads, first.residentKb, warmKb,
         last.residentKb, slope, n, tenths.c_str());
     Ns wall = 0, cpu = 0, scannerCpu = 0;
