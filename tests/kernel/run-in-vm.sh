@@ -7,6 +7,7 @@
 # Environment: QUEN_KERNEL_CACHE  where fetch-kernel.sh keeps the kernel (default ~/.cache/quenlink/kernel-cache)
 #              QUEN_VM_TIME_LIMIT hard limit in seconds for the whole VM run (default 240)
 #              QUEN_VM_EXTRA_PROGRAMS  further static programs, colon-separated, put beside PROGRAM
+#              QUEN_VM_DATA       folders, colon-separated, copied beside PROGRAM (/test/<name>)
 #              QUEN_VM_SHARES     host folders, colon-separated, shared read-only over virtio 9p and
 #                                 mounted in the guest at their own paths (PROGRAM may then be a
 #                                 script that runs the host's own programs in a chroot)
@@ -78,6 +79,13 @@ for extra in "${extra_programs[@]}"; do
     cp "$extra" "$root/test/"
 done
 
+IFS=: read -r -a data_folders <<<"${QUEN_VM_DATA:-}"
+for folder in "${data_folders[@]}"; do
+    [ -n "$folder" ] || continue
+    [ -d "$folder" ] || fail "data folder $folder does not exist"
+    cp -r "$folder" "$root/test/"
+done
+
 # Host folders: one 9p device each; /init loads the 9p modules and mounts them before PROGRAM runs.
 share_options=()
 share_mounts=""
@@ -123,6 +131,8 @@ unset TERM
 mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
+# The kernel's HID debug interface (/sys/kernel/debug/hid) shows how it parsed each device.
+mount -t debugfs debugfs /sys/kernel/debug
 echo "QUEN-VM-BOOTED \$(cut -d' ' -f1 /proc/uptime)"
 for module in \$(cat /modules/order) $usb_modules $share_modules; do
     # One gadget per virtual controller, and no more than four HID functions exist at once.
