@@ -240,20 +240,33 @@ class Generator {
         std::uint32_t size = random_.Pick<std::uint32_t>({1, 1, 3, 8, 8, 8, 16, 32, 0, 256});
         std::uint32_t count = random_.Pick<std::uint32_t>({1, 2, 4, 8, 63, 64, 0, 1});
         const std::uint32_t limits = random_.Below(100);
-        if (limits < 2) {
+        if (limits < 1) {
             // Long reports: about the 4095 bytes uhid takes, and the 16383 usbhid takes.
             size = 8;
             count = random_.Pick<std::uint32_t>({4095, 4096, 12288});
-        } else if (limits < 4) {
+        } else if (limits < 2) {
             size = random_.Pick<std::uint32_t>({256, 257});
-        } else if (limits < 6) {
+            count = random_.Pick<std::uint32_t>({1, 511, 512});  // 512 x 256 bits: 16384 bytes
+        } else if (limits < 3) {
             count = random_.Pick<std::uint32_t>({12288, 12289});
             size = 1;
         }
         if (random_.Chance(85)) {
-            // Valid ranges mostly; the maximum is read as signed only after a negative minimum.
-            Global(0x1, random_.Pick<std::uint32_t>({0, 0, 0xFFFFFF81, 0x80000000, 200}), true);
-            Global(0x2, random_.Pick<std::uint32_t>({1, 0xFF, 0x7F, 0x80, 0xFFFF, 0x7FFFFFFF, 0}));
+            // The maximum is read as signed only after a negative minimum; a range the other way
+            // round is refused, rarely on purpose.
+            static constexpr std::uint32_t kRanges[][2] = {{0, 1},
+                                                           {0, 0xFF},
+                                                           {0, 0xFFFF},
+                                                           {0xFFFFFF81, 0x7F},
+                                                           {0x80000000, 0x7FFFFFFF},
+                                                           {200, 0xFF},
+                                                           {0xFFFFFF81, 0xFFFF},
+                                                           {200, 0x80},
+                                                           {1, 0}};
+            const auto& range =
+                kRanges[random_.Chance(97) ? random_.Below(7) : 7 + random_.Below(2)];
+            Global(0x1, range[0], true);
+            Global(0x2, range[1]);
         }
         Global(0x7, size);
         Global(0x9, count);
