@@ -253,12 +253,14 @@ class Generator {
         }
         if (random_.Chance(85)) {
             // The maximum is read as signed only after a negative minimum; a range the other way
-            // round is refused, rarely on purpose.
+            // round is refused, rarely on purpose. Not the whole 32-bit range: on a Resolution
+            // Multiplier feature (page 1, usage 0x48) it crashes Debian's 6.1 kernel in the probe
+            // (hid_calculate_multiplier divides INT_MIN by -1).
             static constexpr std::uint32_t kRanges[][2] = {{0, 1},
                                                            {0, 0xFF},
                                                            {0, 0xFFFF},
                                                            {0xFFFFFF81, 0x7F},
-                                                           {0x80000000, 0x7FFFFFFF},
+                                                           {0x80000000, 0x7FFFFFFE},
                                                            {200, 0xFF},
                                                            {0xFFFFFF81, 0xFFFF},
                                                            {200, 0x80},
