@@ -3,8 +3,9 @@
 // the scale bridges would take, and checks that each can be opened. With --read it opens one of
 // them as the bridge does and prints every read as the bridge would hand it to Java.
 //
-//   hid_probe                                   list and check
-//   hid_probe --read scanner|scale [--mode segmented] [--seconds N]
+//   hid_probe                                             list and check
+//   hid_probe --read scanner [--mode segmented] [--seconds N]
+//   hid_probe --read scale [--seconds N]                  (a scale has no segmented mode)
 //
 // Exit status: 0 found (and opened), 1 not found, 2 found but cannot be opened, 64 bad usage.
 #include <chrono>
@@ -41,8 +42,12 @@ const char* FailureText(OpenFailure failure) {
 #if defined(_WIN32)
             return "access denied";
 #else
+            // The rule's first form reaches only a user at the till's own seat: it is no remedy
+            // for a login over SSH or a service user, the usual users of this probe.
             return "permission denied: install the udev rule 70-quenlink.rules (see the README)"
-                   " and plug the device in again";
+                   " and plug the device in again; its first form reaches only a user logged in at"
+                   " the till's own seat, so over SSH or for a service user use its group form and"
+                   " add the user to that group";
 #endif
         case OpenFailure::Busy:
             return "busy: another program holds it";
@@ -238,10 +243,12 @@ int ReadLoop(Device& device, std::int32_t capacity, UsageChoice choice, const ch
     return kFound;
 }
 
-int Usage() {
+int Usage(const char* program) {
     std::fprintf(stderr,
-                 "usage: hid_probe\n"
-                 "       hid_probe --read scanner|scale [--mode segmented] [--seconds N]\n");
+                 "usage: %s\n"
+                 "       %s --read scanner [--mode segmented] [--seconds N]\n"
+                 "       %s --read scale [--seconds N]\n",
+                 program, program, program);
     return kUsage;
 }
 
@@ -265,10 +272,10 @@ int main(int argc, char** argv) {
         } else if (std::strcmp(argv[i], "--seconds") == 0 && hasValue) {
             seconds = std::strtol(argv[++i], nullptr, 10);
             if (seconds <= 0) {
-                return Usage();
+                return Usage(argv[0]);
             }
         } else {
-            return Usage();
+            return Usage(argv[0]);
         }
     }
     if (what != nullptr && std::strcmp(what, "scanner") == 0) {
@@ -280,5 +287,5 @@ int main(int argc, char** argv) {
         static quen::scale::ScaleHIDDevice scale;
         return ReadLoop(scale, quen::scale::kBlockCapacity, kScaleChoice, "scale", seconds);
     }
-    return Usage();
+    return Usage(argv[0]);
 }

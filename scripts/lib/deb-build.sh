@@ -32,9 +32,9 @@ deb_build_packages() {
         cd /build/$0-$1
         dpkg-buildpackage -us -uc >../build-amd64.log 2>&1 || { tail -n 60 ../build-amd64.log; exit 1; }
         mkdir /build/arm64 && cd /build
-        dpkg-source -x $0_$1.dsc arm64/$0-$1 >/dev/null
+        dpkg-source -x $0_$1.dsc arm64/$0-$1 >build-arm64.log 2>&1
         cd arm64/$0-$1
-        dpkg-buildpackage -us -uc -B -a arm64 >../../build-arm64.log 2>&1 ||
+        dpkg-buildpackage -us -uc -B -a arm64 >>../../build-arm64.log 2>&1 ||
             { tail -n 60 ../../build-arm64.log; exit 1; }
         mv ../*.deb ../*.changes ../*.buildinfo /build/' "$name" "$version" >&2 || status=1
     mkdir -p "$out" "$logs"

@@ -33,11 +33,12 @@ QUEN_KERNEL_TEST_PACKAGES=(qemu-system-x86 busybox-static cpio xz-utils)
 QUEN_CROSS_PACKAGES=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix g++-aarch64-linux-gnu)
 QUEN_AARCH64_TEST_PACKAGES=(qemu-user)
 
-# The Debian packages (packaging/deb): dpkg-dev's dpkg-shlibdeps and dpkg-gencontrol make them;
-# their tests check them with lintian, install one into a Debian root made with debootstrap and
-# run the other's libraries in an arm64 JVM under qemu-user.
-QUEN_DEB_PACKAGES=(dpkg-dev)
-QUEN_DEB_TEST_PACKAGES=(lintian debootstrap qemu-user)
+# The Debian packages (debian/): dpkg-buildpackage runs in a Debian 12 root that debootstrap makes
+# and tar with zstd keeps (scripts/lib/deb-cache.sh); the source tree comes from git. Their tests
+# run lintian, autopkgtest in a clean Debian 12 root, and the arm64 libraries in an arm64 JVM under
+# qemu-user.
+QUEN_DEB_PACKAGES=(dpkg-dev debootstrap zstd git)
+QUEN_DEB_TEST_PACKAGES=(lintian autopkgtest qemu-user)
 
 # The kernel tests whose guest runs udevd from Debian's udev package, unpacked, not installed, on
 # the host's libraries (tests/kernel/udev-cache.sh: the Windows DLLs' under Wine, the till user's

@@ -2,11 +2,26 @@ package com.quendal.javapos.usb;
 
 /**
  * Native access to the maker's USB HID barcode scanner (or, through {@link #OpenScale()}, a
- * scale), backed by the {@code scannerlink} library. Every method blocks the calling thread for
- * a bounded time: a read at most 500 ms per report, a write at most 6 s.
+ * scale), backed by the {@code scannerlink} library.
  *
- * <p>The library holds one device for the whole process. Callers serialise {@code Open},
- * {@code Close} and reads; one read and one write may run on different threads at once.
+ * <p>The library holds one device for the whole process, and every instance of this class shares
+ * it, the reading mode included: {@code Open}, {@code Close} or {@code SetMode} through one
+ * instance acts for all of them. Callers serialise {@code Open}, {@code OpenScale},
+ * {@code Close}, reads and writes across all instances: one read and one write may run on two
+ * threads at once, but never two reads, two writes, or an {@code Open} or {@code Close} beside a
+ * read or a write.
+ *
+ * <p>Every method blocks the calling thread for a bounded time: a read waits at most 500 ms for
+ * each report, and a segmented read takes at most 64 reports (32 s when the scanner keeps
+ * announcing continuations); a write at most 6 s. On Linux {@code Open}, {@code OpenScale} and
+ * {@code Close} may also wait while a write to any USB HID device of the machine waits for a
+ * device that does not take its report (the kernel's hidraw lock): up to 5 s for each such write,
+ * about 10 s when such writes follow back to back.
+ *
+ * <p>The scanner's input reports: byte 0 the report ID; byte 1 the length byte L, the position of
+ * the last meaningful byte; bytes 2 to 4 header; byte 5 the continuation byte (above 0 as a signed
+ * byte: another report of the same message follows); bytes 6 to L the data. Bytes 0 to 5 are the
+ * six-byte header that segmented reading drops.
  */
 public class QuenHIDOper {
     static {
@@ -32,13 +47,17 @@ public class QuenHIDOper {
     public native boolean write(char[] data);
 
     /**
-     * Reads one message: in single-report mode one whole report, header included; in segmented
-     * mode the data of consecutive reports joined. Each byte becomes one char by sign extension
-     * (0x80 to 0xFF give U+FF80 to U+FFFF). Null when nothing arrived within 500 ms or no device
-     * is open.
+     * Reads one message: in single-report mode one report, bytes 0 to L, header included; in
+     * segmented mode bytes 6 to L of each report, joined for as long as each report's continuation
+     * byte announces another (at most 64 reports). At most 1024 chars: a longer message loses its
+     * end but is consumed whole. Each byte becomes one char by sign extension (0x80 to 0xFF give
+     * U+FF80 to U+FFFF). Null when nothing arrived within 500 ms or no device is open.
      */
     public native char[] read();
 
-    /** Chooses segmented (true) or single-report (false) reading; returns the mode now set. */
+    /**
+     * Chooses segmented (true) or single-report (false) reading for every instance; returns the
+     * mode now set. The mode stays across {@code Close} and {@code Open}.
+     */
     public native boolean SetMode(boolean segmented);
 }
