@@ -33,10 +33,16 @@ endif()
 if(jar)
     install(FILES ${jar} DESTINATION .)
 endif()
+if(WIN32)
+    set(separator ";")
+else()
+    set(separator ":")
+endif()
 set(QUEN_LOADING "Put quenlink.jar on the class path and this folder on the library path:
 
-  java -Djava.library.path=<this folder> -cp quenlink.jar:<your application> ...
-  (on Windows: -cp quenlink.jar;<your application>)
+  java -Djava.library.path=<this folder> -cp quenlink.jar${separator}<your application> ...
+
+The class path's separator is ; on Windows and : on Linux.
 ")
 set(QUEN_LOADING_MATCH "
 A library must match the JVM that loads it: a 32-bit JVM needs the windows-x86 folder, a 64-bit
@@ -69,6 +75,11 @@ kernel's hidraw nodes and need nothing but the C and C++ runtime libraries. setu
 libReaderSetupKit.so, the maker's configuration library for Linux, where one is installed.
 ")
     file(READ linux-permissions.txt QUEN_LINUX_SECTION)
+    set(QUEN_SERVICE_JAVA "/usr/bin/java -Djava.library.path=/opt/quenlink -cp /opt/quenlink/quenlink.jar:/opt/till/till.jar com.example.till.Main")
+    set(QUEN_PROBE_PATH /opt/quenlink/hid_probe)
+    file(READ linux-service.txt service)
+    string(CONFIGURE "${service}" service @ONLY)
+    string(APPEND QUEN_LINUX_SECTION "${service}")
 endif()
 set(QUEN_CONTENTS "What is in this folder
 ----------------------

@@ -2,11 +2,11 @@
 # Installs what the tests need, builds everything and runs every test through CTest: the Linux
 # build with its JVM tests and its tests against Debian's kernel under qemu, the same unit tests
 # under AddressSanitizer and UBSan and under ThreadSanitizer, the aarch64 cross build under
-# qemu-user, the release folders, and the Windows builds under Wine; then every fuzz target for
-# 30 s with libFuzzer. A step that fails does not stop the others. Ends with the steps that failed,
-# if any, and one line "quenlink: N passed, M failed" that counts every CTest test, every fuzz
-# target and every step that failed outside CTest (scripts/lib/steps.sh); exits non-zero when
-# M > 0.
+# qemu-user, the release folders and the Debian packages, and the Windows builds under Wine; then
+# every fuzz target for 30 s with libFuzzer. A step that fails does not stop the others. Ends with
+# the steps that failed, if any, and one line "quenlink: N passed, M failed" that counts every
+# CTest test, every fuzz target and every step that failed outside CTest (scripts/lib/steps.sh);
+# exits non-zero when M > 0.
 set -uo pipefail
 cd "$(dirname "$0")/.." || exit 1
 source scripts/lib/packages.sh
@@ -38,8 +38,9 @@ step "install the cross compilers" ensure_packages "${QUEN_CROSS_PACKAGES[@]}" \
     "${QUEN_AARCH64_TEST_PACKAGES[@]}" &&
     preset linux-aarch64
 
-# The release folders, made as an integrator gets them, and checked file by file.
-step "release folders: scripts/release.sh" bash scripts/release.sh &&
+# The release folders, made as an integrator gets them, and checked file by file; the Debian
+# packages, built by dpkg-buildpackage in a Debian 12 root, checked with lintian and autopkgtest.
+step "release folders and Debian packages: scripts/release.sh" bash scripts/release.sh &&
     ctest_step release ctest --preset release
 
 if [ "${QUEN_SKIP_WINDOWS:-0}" != 1 ]; then

@@ -109,8 +109,9 @@ deb_root_unpack() {
     mount -t proc proc "$2/proc"
 }
 deb_root_release() {
-    umount "$1/proc" 2>/dev/null || true
-    rm -rf "$1"
+    umount "$1/proc" 2>/dev/null || umount -l "$1/proc" 2>/dev/null || true
+    # Never into a file system still mounted there.
+    rm -rf --one-file-system "$1"
 }
 
 # deb_root_apt DIR ARGS...: apt-get in the root, without questions or a pseudo-terminal.
