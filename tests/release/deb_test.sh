@@ -2,10 +2,10 @@
 # Checks the Debian packages of one architecture that scripts/release.sh built, with the
 # arch-independent ones and the source package: each package's files, modes and owners; the
 # libraries and the jar as check-release.cmake checks a release folder's; Depends against Debian
-# 12's packages for that architecture; lintian, which must report nothing at all. Then amd64:
-# autopkgtest runs debian/tests in a clean Debian 12 root (made once, unpacked afresh each run);
-# arm64: Debian's arm64 Java runtime, with the packages unpacked beside it, runs the libraries
-# under qemu-aarch64.
+# 12's packages for that architecture; lintian, which must report nothing at all, experimental
+# tags included (debian/source/lintian-overrides aside). Then amd64: autopkgtest runs debian/tests
+# in a clean Debian 12 root (made once, unpacked afresh each run); arm64: Debian's arm64 Java
+# runtime, with the packages unpacked beside it, runs the libraries under qemu-aarch64.
 # Usage: deb_test.sh amd64|arm64 VERSION CHECK-JAR JAVAP   (CHECK-JAR holds PackagedLibraries)
 # Environment: QUEN_DEB_CACHE  the cache of the Debian roots and packages (default ~/.cache/quenlink/deb-cache)
 set -euo pipefail
@@ -92,8 +92,8 @@ dpkg-deb -f "$(deb libquenlink-jni "$arch")" Depends | grep -q '^quenlink-udev,'
     fail "libquenlink-java does not depend on libquenlink-jni of its own version"
 
 echo "== lintian"
-lint=$(lintian --pedantic --fail-on error,warning,info,pedantic "$release/quenlink_$version.dsc" \
-    "${debs[@]}" 2>&1) || fail "lintian: $lint"
+lint=$(lintian --pedantic -E --fail-on error,warning,info,pedantic,experimental \
+    "$release/quenlink_$version.dsc" "${debs[@]}" 2>&1) || fail "lintian: $lint"
 lint=$(grep -v "running with root privileges" <<<"$lint" || true)
 [ -z "$lint" ] || fail "lintian: $lint"
 
