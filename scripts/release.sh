@@ -73,5 +73,5 @@ if [[ " ${platforms[*]} " == *" linux-"* ]]; then
     deb_build_packages "$PWD" "$out" "$builds/debian"
 fi
 echo "archives and packages:"
-(cd "$out" && ls -l quenlink-* ./*.deb ./*.dsc 2>/dev/null |
-    awk '{ sub("^./", "", $9); printf "  %-44s %9d bytes\n", $9, $5 }')
+(cd "$out" && ls -l quenlink-[0-9]* quenlink_* ./*.deb 2>/dev/null |
+    awk '{ sub("^./", "", $9); printf "  %-44s %9d bytes\n", $9, $5 }' || true)

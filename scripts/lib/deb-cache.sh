@@ -104,9 +104,7 @@ deb_root_mirror() {
 # deb_root_unpack TARBALL DIR: DIR becomes a root unpacked from TARBALL, with /proc mounted
 # (Java needs it); deb_root_release DIR undoes both.
 deb_root_unpack() {
-    mkdir -p "$2"
-    tar -C "$2" --zstd -xf "$1"
-    mount -t proc proc "$2/proc"
+    mkdir -p "$2" && tar -C "$2" --zstd -xf "$1" && mount -t proc proc "$2/proc"
 }
 deb_root_release() {
     umount "$1/proc" 2>/dev/null || umount -l "$1/proc" 2>/dev/null || true
@@ -153,11 +151,11 @@ deb_cache_clean_root() {
 
 # The build root: the clean root with arm64 added to its dpkg, and what dpkg-buildpackage needs
 # to build the source package in SOURCE for amd64 and, as a cross build, for arm64: Debian's
-# build-essential and crossbuild-essential-arm64 with Debian's aarch64 compiler named (that package
-# would take arm64's own compiler too, which cannot run here), arm64's C and C++ development files (as sbuild adds them to a cross
-# build) and the Build-Depends of SOURCE/debian/control for both. Named by a
-# digest of the control file's source paragraph and of this set-up, so that a change of either
-# makes a new root.
+# build-essential, crossbuild-essential-arm64 with Debian's aarch64 compiler named (that package
+# would also take arm64's own compiler, which cannot run here), arm64's C and C++ development
+# files (as sbuild adds them to a cross build) and the Build-Depends of SOURCE/debian/control for
+# both. Named by a digest of the control file's source paragraph and of this set-up, so that a
+# change of either makes a new root.
 deb_root_setup_build() {
     local root=$1 source=$2
     deb_root_unpack "$(deb_cache_clean_root)" "$root" &&
