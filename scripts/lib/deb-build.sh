@@ -9,6 +9,8 @@
 # and not ignored): no build folders, no release folder.
 deb_build_source_tree() {
     mkdir -p "$2"
+    # Files deleted but not yet committed are listed too: only those that exist are taken.
+    # shellcheck disable=SC2016
     git -C "$1" ls-files -z --cached --others --exclude-standard |
         (cd "$1" && xargs -0 sh -c 'for f; do [ -e "$f" ] && printf "%s\0" "$f"; done' sh) |
         tar -C "$1" --null -T - -c | tar -C "$2" -x
