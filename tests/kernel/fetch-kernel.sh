@@ -58,8 +58,9 @@ esac
 
 # The versioned package behind the metapackage, e.g. linux-image-6.1.0-57-amd64. The name changes
 # whenever Debian bumps the kernel ABI, so it is looked up each time.
+# Without package lists apt-cache fails: then nothing is printed, and the lists are fetched below.
 resolve_package() {
-    apt_cache depends "linux-image-$arch" 2>/dev/null |
+    { apt_cache depends "linux-image-$arch" 2>/dev/null || true; } |
         awk '$1 == "Depends:" && $2 ~ /^linux-image-[0-9]/ { print $2; exit }'
 }
 

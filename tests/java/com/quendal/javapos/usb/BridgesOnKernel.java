@@ -206,6 +206,6 @@ public final class BridgesOnKernel {
         check(sent.equalsIgnoreCase("00" + (first ? "56" : "57") + zeros(63)), "it got " + sent);
         System.out.printf("measured: reads resumed %d ms after the reseated node appeared; the "
                         + "first write after it %s%n",
-                resumedMs, first ? "went through" : "failed, the next went through");
+                resumedMs, first ? "went through" : "failed");
     }
 }
