@@ -15,10 +15,10 @@
 # (scripts/lib/deb-cache.sh): this machine's dpkg never gets a foreign architecture.
 set -euo pipefail
 
-[ $# -ge 1 ] && [ $# -le 2 ] || {
+if [ $# -lt 1 ] || [ $# -gt 2 ]; then
     echo "usage: $0 CACHE-DIR [amd64|arm64]" >&2
     exit 2
-}
+fi
 cache=$1
 arch=${2:-amd64}
 # hid-generic binds the uhid device; without it no hidraw node appears (hidraw itself is built in).

@@ -12,7 +12,7 @@
 #   CLASS runs as CLASS PORT, with -Dquen.hidProbe naming the installed probe.
 # Environment: QUEN_KERNEL_CACHE  the kernel cache (fetch-kernel.sh; arm64 in its folder arm64)
 #              QUEN_DEB_CACHE     the arm64 packages' cache (scripts/lib/deb-cache.sh)
-#              QUEN_VM_TIME_LIMIT hard limit in seconds for the whole VM run (default 600)
+#              QUEN_VM_TIME_LIMIT hard limit in seconds for the whole VM run (default 300)
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -48,7 +48,7 @@ cp "$driver" "$root/opt/till/"
 
 # Each JVM start under emulation costs seconds: a small fixed heap and the quick compiler.
 QUEN_VM_ARCH=arm64 QUEN_VM_SHARES=$root QUEN_VM_EXTRA_PROGRAMS=$controller \
-    QUEN_VM_MEMORY=1024 QUEN_VM_CPUS=2 QUEN_VM_TIME_LIMIT=${QUEN_VM_TIME_LIMIT:-600} \
+    QUEN_VM_MEMORY=1024 QUEN_VM_CPUS=2 QUEN_VM_TIME_LIMIT=${QUEN_VM_TIME_LIMIT:-300} \
     bash "$here/run-in-vm.sh" "$here/arm64-till-guest.sh" "$root" "/$java" -Xcheck:jni \
     -XX:+UseSerialGC -Xmx96m -XX:TieredStopAtLevel=1 -XX:-UsePerfData -Dquen.hidProbe="/$probe" \
     -cp "/usr/share/java/quenlink.jar:/opt/till/${driver##*/}" "$class"
