@@ -21,7 +21,7 @@ add_test(NAME arm64_till_bridges_test
     COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/run-arm64-till-in-vm.sh
             $<TARGET_FILE:device_controller> ${PROJECT_SOURCE_DIR}/release ${driver_jar}
             com.quendal.javapos.usb.BridgesOnKernel)
-# Measured 20-47 s in all on a 2-core machine at load 4-8 (one JVM start under TCG, the cases'
+# Measured 16-47 s in all on a 2-core machine at load 4-8 (one JVM start under TCG, the cases'
 # real-clock waits): limits of six times that and more.
 set_tests_properties(arm64_till_bridges_test PROPERTIES
     LABELS "kernel;release" TIMEOUT 360 FIXTURES_REQUIRED quen_kernel

@@ -48,10 +48,8 @@ arm64)
     cache=$cache/arm64
     image_name=Image
     source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib/deb-cache.sh"
-    apt_config=$(deb_cache_apt arm64)
-    # Its state lives in the cache, where apt's sandbox user cannot write.
-    apt_get() { APT_CONFIG=$apt_config apt-get -o APT::Sandbox::User=root "$@"; }
-    apt_cache() { APT_CONFIG=$apt_config apt-cache "$@"; }
+    apt_get() { deb_cache_apt_get arm64 "$@"; }
+    apt_cache() { APT_CONFIG=$(deb_cache_apt arm64) apt-cache "$@"; }
     ;;
 *) fail "no kernel for architecture $arch" ;;
 esac
