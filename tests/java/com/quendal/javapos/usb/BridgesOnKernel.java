@@ -23,7 +23,7 @@ public final class BridgesOnKernel {
     private static final String SCALE = maker(0x6E00, 64, 64);
     // BootKeyboardDescriptor() of tests/support/report_descriptors.h.
     private static final String KEYBOARD = "05010906A101050719E029E7150025017501950881029501"
-            + "750881019505750105081901290591029501750391019506750815002565050719002965" + "8100C0";
+            + "7508810195057501050819012905910295017503910195067508150025650507190029658100C0";
     private static final long READ_MS = 500;
     private static final long SCALE_READ_MS = 50;
     // The guest runs under emulation on a shared machine: a wait may end late, never early.
@@ -66,10 +66,6 @@ public final class BridgesOnKernel {
         return devices.plug(MAKER, 0x0101, SCANNER, "Quen scanner");
     }
 
-    private static void send(String device, String report) throws Exception {
-        devices.ask("send " + device + " " + report);
-    }
-
     private static String text(char[] read) {
         return read == null ? "null" : new String(read);
     }
@@ -108,16 +104,16 @@ public final class BridgesOnKernel {
     private static void readsWholeReportsAndSegmentedMessages() throws Exception {
         String device = plugScanner();
         check(scanner.Open(), "Open");
-        send(device, scan("4006381", 0));
+        devices.send(device, scan("4006381", 0));
         // Report ID 0 in front, then the report up to L.
         String single = new String(new char[] {0, 12, 0, 0, 0, 0}) + "4006381";
         String read = text(scanner.read());
         check(read.equals(single), "single-report read " + read);
 
         check(scanner.SetMode(true), "SetMode");
-        send(device, scan("https://shop.ex", 1));
-        send(device, scan("ample/r/421?t=", 1));
-        send(device, scan("23.80", 0));
+        devices.send(device, scan("https://shop.ex", 1));
+        devices.send(device, scan("ample/r/421?t=", 1));
+        devices.send(device, scan("23.80", 0));
         read = text(scanner.read());
         check(read.equals("https://shop.example/r/421?t=23.80"), "segmented read " + read);
     }
@@ -126,7 +122,8 @@ public final class BridgesOnKernel {
         String device = devices.plug(MAKER, 0x0201, SCALE, "Quen scale");
         check(scale.Open(), "Open");
         for (int i = 0; i < 20; ++i) {
-            send(device, String.join("", Collections.nCopies(64, String.format("%02X", i))));
+            String bytes = String.format("%02X", i);
+            devices.send(device, String.join("", Collections.nCopies(64, bytes)));
         }
         // Record n holds report n after its ID byte 0; 63 report bytes after the ID fit a record.
         char[] first = scale.read();
@@ -194,7 +191,7 @@ public final class BridgesOnKernel {
         String read = "null";
         while (!read.endsWith("again") && msSince(start) < 10_000) {
             // What the device sends before the bridge's channel is open again is lost.
-            send(device, scan("again", 0));
+            devices.send(device, scan("again", 0));
             read = text(scanner.read());
         }
         long resumedMs = msSince(start);

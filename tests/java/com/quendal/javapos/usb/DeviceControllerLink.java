@@ -46,6 +46,11 @@ final class DeviceControllerLink implements AutoCloseable {
         return ask(String.format("plug %04X %04X %s %s", vendor, product, descriptor, name));
     }
 
+    /** Has the device send an input report. */
+    void send(String device, String report) throws IOException {
+        ask("send " + device + " " + report);
+    }
+
     /** The oldest output report the device got within timeoutMs, or "none". */
     String output(String device, int timeoutMs) throws IOException {
         String reply = request("output " + device + " " + timeoutMs);

@@ -88,7 +88,7 @@ public final class TillUserAccess {
             check(scanners.Open(), "scanner: Open");
             // A report of the length the scanner declares: L = 12, three header bytes, the
             // continuation, then the data.
-            devices.ask("send " + scanner + " 0C00000000" + "34303036333831" + zeros(52));
+            devices.send(scanner, "0C00000000" + "34303036333831" + zeros(52));
             char[] read = scanners.read();
             char[] sent = {0, 12, 0, 0, 0, 0, '4', '0', '0', '6', '3', '8', '1'};
             check(group ? Arrays.equals(read, sent) : read == null,
@@ -102,7 +102,7 @@ public final class TillUserAccess {
 
             QuenHIDScaleOper scales = new QuenHIDScaleOper();
             check(scales.Open(), "scale: Open");
-            devices.ask("send " + scale + " 07" + zeros(63));
+            devices.send(scale, "07" + zeros(63));
             read = scales.read();
             check(group ? read != null && read.length == 64 && read[0] == 0 && read[1] == 7
                                   && read[63] == 0
