@@ -16,6 +16,9 @@
 
 namespace quen::bridge {
 
+// Room for any state text, hint included.
+inline constexpr std::size_t kStateTextCapacity = 256;
+
 // Writes the state into `text` (capacity bytes, NUL-terminated). `opened` is the device the last
 // Open asked for: for a denied device, its hint is looked up by searching for it (never opening
 // it). Never blocks on a device; a search asks every HID interface present.
