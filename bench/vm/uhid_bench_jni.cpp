@@ -167,6 +167,17 @@ JNIEXPORT jboolean JNICALL Java_com_quendal_bench_Uhid_unplugLast(JNIEnv*, jclas
     return JNI_TRUE;
 }
 
+JNIEXPORT jintArray JNICALL Java_com_quendal_bench_Uhid_scannerIds(JNIEnv* env, jclass) {
+    const jint ids[] = {quen::bridge::kMakerVendorId, quen::bridge::kMakerUsagePage,
+                        quen::bridge::kScannerUsage, quen::bridge::kScannerUsageAlternate};
+    constexpr jsize kCount = sizeof ids / sizeof ids[0];
+    jintArray array = env->NewIntArray(kCount);
+    if (array != nullptr) {
+        env->SetIntArrayRegion(array, 0, kCount, ids);
+    }
+    return array;
+}
+
 JNIEXPORT jstring JNICALL Java_com_quendal_bench_Uhid_node(JNIEnv* env, jclass, jint index) {
     return Device(index) == nullptr
                ? nullptr
