@@ -5,7 +5,8 @@
 //   - input reports handed to uhid, queued at once or by a sender thread at a set moment with a
 //     CLOCK_MONOTONIC stamp (System.nanoTime's clock) taken just before the UHID_INPUT2 write;
 //   - the floors: poll (with the scanner's 500 ms time-out, or with none) + read on fds of their
-//     own on the same hidraw node, into a new Java array.
+//     own on the same hidraw node, into a new Java array;
+//   - the maker's IDs the bridge searches by, for the peers to search by the same.
 // Benchmark-only: never in lib/, never installed. Java calls it from one thread at a time, except
 // that the sender thread runs beside a blocked read.
 #include <jni.h>

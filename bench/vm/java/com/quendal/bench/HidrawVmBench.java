@@ -2,6 +2,7 @@ package com.quendal.bench;
 
 import com.quendal.javapos.usb.QuenHIDOper;
 import java.io.IOException;
+import java.lang.management.ManagementFactory;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.List;
@@ -34,6 +35,7 @@ public final class HidrawVmBench {
     private static final double LATENCY_TARGET_US = 5;
     private static final long SEND_LEAD_NS = 2_000_000;
     private static final int[] DEVICES = {1, 8, 32};
+    private static final int ALLOCATION_ROUNDS = 32;
     private static final String JNA = "JNA + hidapi";
     private static final String FROM_C = "hidapi from C";
 
@@ -187,7 +189,34 @@ public final class HidrawVmBench {
                     0, peer, PEER_TARGET);
             BridgeTables.callRow("", FROM_C + ": the same calls, new char[64] through JNI",
                     reads, 0, peer + 1, 0);
+            long[] bytes = allocatedPerCall(refill, all);
+            System.out.println();
+            System.out.println(Stats.format("Java heap allocated per call (the thread's allocated"
+                            + " bytes over %d calls of each): bridge %d B, %s %d B, %s %d B. Rounds"
+                            + " with a collection are dropped for every side alike, so what"
+                            + " collecting this garbage costs is in no figure.",
+                    ALLOCATION_ROUNDS * BATCH, bytes[0], JNA, bytes[peer], FROM_C,
+                    bytes[peer + 1]));
         }
+    }
+
+    /** The heap each loop's calls allocate, bytes per call, the loops taking turns as timed. */
+    private static long[] allocatedPerCall(Runnable refill, Paired.Loop[] loops) {
+        com.sun.management.ThreadMXBean threads =
+                (com.sun.management.ThreadMXBean) ManagementFactory.getThreadMXBean();
+        long[] bytes = new long[loops.length];
+        for (int round = 0; round < ALLOCATION_ROUNDS; ++round) {
+            refill.run();
+            for (int k = 0; k < loops.length; ++k) {
+                long before = threads.getCurrentThreadAllocatedBytes();
+                loops[k].calls(BATCH);
+                bytes[k] += threads.getCurrentThreadAllocatedBytes() - before;
+            }
+        }
+        for (int k = 0; k < loops.length; ++k) {
+            bytes[k] /= (long) ALLOCATION_ROUNDS * BATCH;
+        }
+        return bytes;
     }
 
     /** What the report loops name the sides that take turns. */
@@ -420,6 +449,16 @@ public final class HidrawVmBench {
                                 Stats.median(overJna) <= PEER_TARGET ? "met" : "**missed**")
                         + " |");
             }
+            System.out.println();
+            System.out.println("Per device present, us: (Open(N) - Open(1)) / (N - 1), median"
+                    + " (min-p90) over the repetitions.");
+            System.out.println();
+            System.out.println("| devices | bridge | " + JNA + " | " + FROM_C + " |");
+            System.out.println("|---|---|---|---|");
+            for (int s = 1; s < DEVICES.length; ++s) {
+                System.out.println("| " + DEVICES[s] + " | " + perDevice(ns[0], s) + " | "
+                        + perDevice(ns[1], s) + " | " + perDevice(ns[2], s) + " |");
+            }
         }
         arrange(1);
     }
@@ -457,17 +496,21 @@ public final class HidrawVmBench {
         System.out.println("| devices | Open, us | per device, us | load average |");
         System.out.println("|---|---|---|---|");
         for (int s = 0; s < DEVICES.length; ++s) {
-            int n = DEVICES[s];
-            String perDevice = "";
-            if (n > 1) {
-                double[] each = Stats.differences(ns[s], ns[0]);
-                for (int i = 0; i < each.length; ++i) {
-                    each[i] /= 1000.0 * (n - 1);
-                }
-                perDevice = Stats.spread(each, "%.1f");
-            }
-            System.out.println("| " + n + " | " + microseconds(ns[s]) + " | " + perDevice + " | "
-                    + loads[s] + " |");
+            System.out.println("| " + DEVICES[s] + " | " + microseconds(ns[s]) + " | "
+                    + perDevice(ns, s) + " | " + loads[s] + " |");
         }
+    }
+
+    /** us per device present at size {@code s}: (Open(N) - Open(1)) / (N - 1); "" at 1. */
+    private static String perDevice(double[][] ns, int s) {
+        int n = DEVICES[s];
+        if (n == 1) {
+            return "";
+        }
+        double[] each = Stats.differences(ns[s], ns[0]);
+        for (int i = 0; i < each.length; ++i) {
+            each[i] /= 1000.0 * (n - 1);
+        }
+        return Stats.spread(each, "%.1f");
     }
 }
