@@ -100,13 +100,14 @@ class SimBus {
     void CloseQueryHandle(NativeHandle queryHandle);
     NativeHandle OpenChannel(const char* path, ChannelKind kind);
     OpenFailure LastOpenFailure() const;
+    bool AccessHint(const char* path, char* text, std::size_t capacity);
     void CloseChannel(NativeHandle channel);
     NativeHandle CreateCompletionEvent();
     IoOutcome ReadInputReport(NativeHandle channel, NativeHandle event, std::uint8_t* buffer,
-                              std::uint32_t length, std::uint32_t timeoutMs);
+                              std::uint32_t length, Deadline& deadline);
     IoOutcome WriteOutputReport(NativeHandle channel, NativeHandle event,
                                 const std::uint8_t* report, std::uint32_t length,
-                                std::uint32_t timeoutMs);
+                                Deadline& deadline);
 
   private:
     enum class HandleKind { List, Query, ReadChannel, WriteChannel, Event };

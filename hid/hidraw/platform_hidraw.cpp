@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "hid/hidraw/hidraw_channel.h"
+#include "hid/hidraw/node_group.h"
 #include "hid/hidraw/hidraw_roots.h"
 #include "hid/hidraw/report_descriptor.h"
 #include "hid/hidraw/sysfs_nodes.h"
@@ -81,9 +82,16 @@ DeviceIdentity IdentityOf(const hidraw::HidrawNode& node) {
 
 // Reads a node's IDs and descriptor from sysfs and parses the descriptor. The descriptor buffer
 // is 4 KiB, so it lives on the heap (enumeration and opening may allocate; report I/O never does).
+// The longest descriptor an open node hands over (HIDIOCGRDESC takes at most
+// HID_MAX_DESCRIPTOR_SIZE - 1 bytes), which is how a channel checks that the node still holds the
+// listed device. sysfs gives one byte more; a node with a longer descriptor could be listed but
+// never opened, so it offers no interface at all: the search, the probe and the channel agree.
+constexpr std::size_t kMostDescriptorBytesOpened = hidraw::kMaxDescriptorSize - 1;
+
 bool ReadAndParseNode(unsigned node, ReportDescriptorSummary* summary,
                       hidraw::HidrawNode* scratch) {
     return hidraw::ReadHidrawNode(roots.sysClass, node, scratch) &&
+           scratch->descriptorSize <= kMostDescriptorBytesOpened &&
            hidraw::ParseReportDescriptor(scratch->descriptor, scratch->descriptorSize, summary);
 }
 
@@ -152,7 +160,7 @@ bool NodeHoldsTheListedDevice(int fd, const InterfaceAddress& address,
                                                              hidraw_report_descriptor{});
     if (!descriptor || ::ioctl(fd, HIDIOCGRAWINFO, &info) != 0 ||
         ::ioctl(fd, HIDIOCGRDESCSIZE, &size) != 0 || size < 0 ||
-        static_cast<std::size_t>(size) > sizeof descriptor->value) {
+        static_cast<std::size_t>(size) > kMostDescriptorBytesOpened) {
         return false;
     }
     descriptor->size = static_cast<std::uint32_t>(size);
@@ -312,6 +320,20 @@ OpenFailure LastOpenFailure() {
     return lastOpenFailure;
 }
 
+bool AccessHint(const char* path, char* text, std::size_t capacity) {
+    char group[64];
+    if (hidraw::NodeGroupLacksUs(path, group, sizeof group)) {
+        std::snprintf(text, capacity, "add the user to group %s", group);
+    } else {
+        // No rule of ours applies, or only its seat form (uaccess), which covers the user at the
+        // till's seat but not a service user or a remote session.
+        std::snprintf(text, capacity,
+                      "install the udev rule 70-quenlink.rules (its group form for a service or "
+                      "remote user)");
+    }
+    return true;
+}
+
 void CloseChannel(NativeHandle channel) {
     delete AsChannel(channel);
 }
@@ -322,12 +344,12 @@ NativeHandle CreateCompletionEvent() {
 }
 
 IoOutcome ReadInputReport(NativeHandle channel, NativeHandle, std::uint8_t* buffer,
-                          std::uint32_t length, std::uint32_t timeoutMs) {
-    return AsChannel(channel)->Read(buffer, length, timeoutMs);
+                          std::uint32_t length, Deadline& deadline) {
+    return AsChannel(channel)->Read(buffer, length, deadline);
 }
 
 IoOutcome WriteOutputReport(NativeHandle channel, NativeHandle, const std::uint8_t* report,
-                            std::uint32_t length, std::uint32_t) {
+                            std::uint32_t length, Deadline&) {
     // The kernel bounds a hidraw write by itself; see HidrawChannel::Write.
     return AsChannel(channel)->Write(report, length);
 }

@@ -168,7 +168,7 @@ TEST_F(OpenScanner, SearchWhileOpenKeepsTheChannels) {
 }
 
 TEST_F(OpenScanner, ChannelsThatFailToOpenStillCountAsOpenedButCarryNothing) {
-    bus().Update(kPath, [](InterfaceSpec& s) { s.failChannelOpen = true; });
+    bus().Update(kPath, [](InterfaceSpec& s) { s.refuseOpen = OpenFailure::PermissionDenied; });
     Open();
     EXPECT_FALSE(device.readChannelOpen());
     EXPECT_FALSE(device.writeChannelOpen());

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "hid/deadline.h"
 #include "bridge/device_ids.h"
 #include "hid/hid_device.h"
 #include "hid/platform.h"
@@ -134,7 +135,8 @@ struct Shared {
                 Export<decltype(E::close)>(scannerDll, kClass, "Close"),
                 Export<decltype(E::write)>(scannerDll, kClass, "write"),
                 Export<decltype(E::read)>(scannerDll, kClass, "read"),
-                Export<decltype(E::setMode)>(scannerDll, kClass, "SetMode")};
+                Export<decltype(E::setMode)>(scannerDll, kClass, "SetMode"),
+                Export<decltype(E::state)>(scannerDll, kClass, "DeviceState")};
     }
     ScaleExports Scale() {
         using E = ScaleExports;
@@ -143,7 +145,8 @@ struct Shared {
                 Export<decltype(E::exists)>(scaleDll, kClass, "IsDeviceExist"),
                 Export<decltype(E::close)>(scaleDll, kClass, "Close"),
                 Export<decltype(E::write)>(scaleDll, kClass, "write"),
-                Export<decltype(E::read)>(scaleDll, kClass, "read")};
+                Export<decltype(E::read)>(scaleDll, kClass, "read"),
+                Export<decltype(E::state)>(scaleDll, kClass, "DeviceState")};
     }
 };
 
@@ -237,12 +240,17 @@ class WineBridges : public ::testing::Test {
         bool arrived = false;
         while (!arrived && MsSince(start) < kPlugWaitMs) {
             ASSERT_TRUE(Dlls().devices.Send(device, probe));
-            arrived = platform::ReadInputReport(channel, event, report, sizeof report, 1000) ==
+            hid::Deadline deadline(1000);
+            arrived = platform::ReadInputReport(channel, event, report, sizeof report, deadline) ==
                       hid::IoOutcome::Completed;
         }
         const long flowingMs = MsSince(start);
-        while (platform::ReadInputReport(channel, event, report, sizeof report, 300) ==
-               hid::IoOutcome::Completed) {
+        for (;;) {
+            hid::Deadline deadline(300);
+            if (platform::ReadInputReport(channel, event, report, sizeof report, deadline) !=
+                hid::IoOutcome::Completed) {
+                break;
+            }
         }
         platform::CloseChannel(channel);
         CloseHandle(reinterpret_cast<HANDLE>(event));

@@ -167,14 +167,34 @@ TEST_F(ScannerBridge, OpenScaleSearchesAfreshAfterAScannerWasOpened) {
     EXPECT_FALSE(OpenScale());
 }
 
-TEST_F(ScannerBridge, OpenReportsTrueEvenWhenTheChannelsCannotBeOpened) {
+TEST_F(ScannerBridge, AScannerNotYetPermittedKeepsReadsPacedAndOpensOnceItIs) {
+    // udev applies the rule's permissions a moment after the node appears: Open is true, reads
+    // keep their pace while the node cannot be opened, and the read after the permission came
+    // reads the scanner, with no Close or Open. The state says what is wrong meanwhile.
     auto locked = ScannerInterface("/sim/scanner");
-    locked.failChannelOpen = true;
+    locked.refuseOpen = hid::OpenFailure::PermissionDenied;
     bus().AddInterface(locked);
+    EXPECT_EQ(State(), "closed 0");
     EXPECT_TRUE(Open());
+    EXPECT_EQ(State(), "denied 0: give this user access to /sim/scanner");
     EXPECT_FALSE(Write(u"A"));
     EXPECT_EQ(Read(), nullptr);
-    EXPECT_EQ(bus().NowMs(), 0u);
+    EXPECT_EQ(bus().NowMs(), 500u);
+    bus().Update("/sim/scanner", [](InterfaceSpec& s) { s.refuseOpen = hid::OpenFailure::None; });
+    bus().QueueReport("/sim/scanner", 700, ScannerReport(7, 0, {'o', 'k'}));
+    const jcharArray read = Read();
+    ASSERT_NE(read, nullptr);
+    EXPECT_EQ(jni.Chars(read).substr(6), u"ok");
+    EXPECT_EQ(bus().NowMs(), 700u);
+    EXPECT_TRUE(Write(u"B")) << "the write side follows the read side's channel";
+    EXPECT_EQ(State(), "open 1");
+    bus().Update("/sim/scanner", [](InterfaceSpec& s) { s.refuseOpen = hid::OpenFailure::Busy; });
+    bus().Unplug("/sim/scanner");
+    bus().Replug("/sim/scanner");
+    EXPECT_EQ(Read(), nullptr);
+    EXPECT_EQ(State(), "busy 1: another program holds it");
+    Close();
+    EXPECT_EQ(State(), "closed 1");
 }
 
 TEST_F(ScannerBridge, CloseBeforeOpenAndTwiceIsTrue) {

@@ -41,4 +41,25 @@ public class QuenHIDOper {
 
     /** Chooses segmented (true) or single-report (false) reading; returns the mode now set. */
     public native boolean SetMode(boolean segmented);
+
+    /**
+     * The state of the library's device, for a till to show, in the form {@code "WORD N"} or
+     * {@code "WORD N: HINT"}. WORD is one of:
+     * <ul>
+     * <li>{@code closed}: never opened, or closed;</li>
+     * <li>{@code open}: open, and its last read or write reached the device;</li>
+     * <li>{@code searching}: the device has gone (unplugged, or re-enumerating after a firmware
+     * flash); reads and writes find it again by themselves when it is back;</li>
+     * <li>{@code denied}: found, but this user may not open it; HINT says what to do (on Linux
+     * the udev rule to install, or the group the user lacks); the library opens it as soon as
+     * it may;</li>
+     * <li>{@code busy}: found, but another program holds it.</li>
+     * </ul>
+     * N counts the times the library found the device again since the last {@code Open}.
+     * Examples: {@code "open 0"}, {@code "searching 2"},
+     * {@code "denied 0: add the user to group plugdev"}. Callable from any thread at any time,
+     * also while another thread reads; it may search the HID interfaces present (a few
+     * milliseconds) to find a hint. Null only when the JVM has no memory for the string.
+     */
+    public static native String DeviceState();
 }
