@@ -2,7 +2,7 @@
 // hidapi (hidraw backend) from C, as a native developer would, behind a thin JNI skin so that the
 // harness times it in the same JVM, on the same node, taking turns with the bridge
 // (class com.quendal.bench.HidapiFromC). Its read makes the same Java array as the bridge's: the
-// bytes widened to chars by sign extension (bridge/java_reports.h). Benchmark-only: never in
+// bytes widened to chars by sign extension (bridge/report_units.h). Benchmark-only: never in
 // lib/, never installed. Java calls it from one thread at a time.
 #include <jni.h>
 #include <hidapi/hidapi.h>
@@ -10,7 +10,7 @@
 #include <memory>
 
 #include "bridge/device_ids.h"
-#include "bridge/java_reports.h"
+#include "bridge/report_units.h"
 
 namespace {
 
@@ -67,9 +67,7 @@ JNIEXPORT jcharArray JNICALL Java_com_quendal_bench_HidapiFromC_read(JNIEnv* env
         return nullptr;
     }
     jchar chars[kReportBytes];
-    for (int i = 0; i < length; ++i) {
-        chars[i] = quen::bridge::CharFromReportByte(bytes[i]);
-    }
+    quen::bridge::StoreReportUnits(chars, bytes, length);
     jcharArray array = env->NewCharArray(length);
     if (array != nullptr) {
         env->SetCharArrayRegion(array, 0, length, chars);
