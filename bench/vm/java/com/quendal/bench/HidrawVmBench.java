@@ -34,6 +34,7 @@ public final class HidrawVmBench {
     private static final double PEER_TARGET = 1.0;
     private static final double LATENCY_TARGET_US = 5;
     private static final long SEND_LEAD_NS = 2_000_000;
+    private static final long READ_TIMEOUT_NS = 490_000_000;  // the scanner's 500 ms, as timed here
     private static final int[] DEVICES = {1, 8, 32};
     private static final int ALLOCATION_ROUNDS = 32;
     private static final String JNA = "JNA + hidapi";
@@ -275,6 +276,8 @@ public final class HidrawVmBench {
         double[][][] us = new double[readers.size()][percentiles.length][latencyPasses];
         int late = 0;
         int noisy = 0;
+        int gaveUp = 0;
+        int failed = 0;
         for (int pass = 0; pass < latencyPasses; ++pass) {
             LatencyPass p = latencyPass(readers, latencyReports);
             for (int r = 0; r < readers.size(); ++r) {
@@ -284,6 +287,8 @@ public final class HidrawVmBench {
             }
             late += p.late;
             noisy += p.noisy;
+            gaveUp += p.gaveUp;
+            failed += p.failed;
         }
         String method = Stats.format("us from the moment the report is handed to uhid (a"
                         + " System.nanoTime() just before the UHID_INPUT2 write, by a thread of this"
@@ -292,8 +297,10 @@ public final class HidrawVmBench {
                         + " median (min-p90) over %d passes",
                 sides(), latencyReports, SEND_LEAD_NS / 1_000_000, latencyPasses);
         String notCounted = Stats.format("Not counted: %d reads that began after their report"
-                        + " was handed over, %d during which the JVM collected garbage or compiled.",
-                late, noisy);
+                        + " was handed over, %d during which the JVM collected garbage or compiled,"
+                        + " %d that gave up (500 ms) before it was handed over (the host stalled"
+                        + " the sender), %d that failed before it was handed over.",
+                late, noisy, gaveUp, failed);
         if (floors) {
             BridgeTables.heading("Kernel VM: report-to-Java latency", method, load);
             latencyTable(readers, us, 1);
@@ -336,6 +343,8 @@ public final class HidrawVmBench {
         double[][] ns;  // [reader][kept sample]
         int late;
         int noisy;
+        int gaveUp;
+        int failed;
     }
 
     /**
@@ -358,9 +367,21 @@ public final class HidrawVmBench {
                 char[] report = reader.read.get();
                 long back = System.nanoTime();
                 long handed = Uhid.sentAt();
-                Paired.check(report != null && report.length == REPORT_CHARS && handed > 0,
-                        "report " + i + " did not reach the " + reader.name + " whole");
-                if (!noise.quietSince()) {
+                Paired.check(handed > 0, "uhid refused report " + i);
+                if (report == null) {
+                    // The read gave up (the scanner's 500 ms: the host stalled the sender) or
+                    // failed before the report was handed over. It is queued now: taken untimed.
+                    if (back - called >= READ_TIMEOUT_NS) {
+                        ++pass.gaveUp;
+                    } else {
+                        ++pass.failed;
+                    }
+                    Paired.check(reader.takeQueued.getAsBoolean(),
+                            "the " + reader.name + "'s fd did not hold report " + i);
+                } else if (report.length != REPORT_CHARS) {
+                    throw new IllegalStateException(
+                            "report " + i + " did not reach the " + reader.name + " whole");
+                } else if (!noise.quietSince()) {
                     ++pass.noisy;
                 } else if (called >= handed) {
                     ++pass.late;
