@@ -13,11 +13,12 @@ source scripts/lib/packages.sh
 source scripts/lib/steps.sh
 steps_begin
 
-# libbenchmark-dev: the linux preset compiles the benchmarks too (bench/), so that CI keeps them
-# building; bench/run.sh runs them.
+# libbenchmark-dev, libhidapi-dev, libjna-java: the linux preset compiles the benchmarks too
+# (bench/, the kernel VM's peers among them), so that CI keeps them building; bench/run.sh runs
+# them.
 step "install the test packages" ensure_packages "${QUEN_BUILD_PACKAGES[@]}" \
     "${QUEN_KERNEL_TEST_PACKAGES[@]}" "${QUEN_UDEVD_VM_PACKAGES[@]}" libgtest-dev googletest \
-    libbenchmark-dev junit5 \
+    libbenchmark-dev libhidapi-dev libjna-java junit5 \
     clang-format clang-14 libclang-rt-14-dev
 
 # preset NAME: configure, build and test one CMake preset; no tests without a build.
