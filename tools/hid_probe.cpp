@@ -20,7 +20,7 @@
 #include "scale/scale_device.h"
 #include "scanner/scanner_device.h"
 #if !defined(_WIN32)
-#include "tools/node_group.h"
+#include "hid/hidraw/node_group.h"
 #endif
 
 namespace {
@@ -66,7 +66,7 @@ void PrintCannotOpen(const char* what, const char* path, OpenFailure failure) {
     // again would not help.
     char group[64];
     if (failure == OpenFailure::PermissionDenied &&
-        quen::tools::NodeGroupLacksUs(path, group, sizeof group)) {
+        quen::hid::hidraw::NodeGroupLacksUs(path, group, sizeof group)) {
         std::printf(
             "%s: %s cannot be opened: permission denied: the udev rule gives it to group %s, and"
             " this user is not in it: add the user to that group and start again\n",

@@ -175,3 +175,15 @@ deb_cache_build_root() {
         cut -c1-12)
     deb_root_make "$(deb_cache_dir)/bookworm-build-$digest.tar.zst" deb_root_setup_build "$1"
 }
+
+# deb_cache_apt_get ARCH ARGUMENT...: apt-get with ARCH's own state, taking turns with
+# deb_cache_fetch (other runs may be fetching through the same state).
+deb_cache_apt_get() {
+    local arch=$1 config debs
+    shift
+    config=$(deb_cache_apt "$arch")
+    debs=$(deb_cache_dir)/debs-$arch
+    mkdir -p "$debs"
+    # The state lives in the cache, where apt's sandbox user cannot write.
+    APT_CONFIG=$config flock "$debs/.lock" apt-get -o APT::Sandbox::User=root "$@"
+}

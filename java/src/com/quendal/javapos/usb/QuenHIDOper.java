@@ -6,10 +6,10 @@ package com.quendal.javapos.usb;
  *
  * <p>The library holds one device for the whole process, and every instance of this class shares
  * it, the reading mode included: {@code Open}, {@code Close} or {@code SetMode} through one
- * instance acts for all of them. Callers serialise {@code Open}, {@code OpenScale},
- * {@code Close}, reads and writes across all instances: one read and one write may run on two
- * threads at once, but never two reads, two writes, or an {@code Open} or {@code Close} beside a
- * read or a write.
+ * instance acts for all of them. {@code Open}, {@code OpenScale} and {@code Close} may come from
+ * any thread at any time. One read and one write may run on two threads at once, but a second
+ * read, or a second write, while one runs gets null or false at once, through whichever
+ * instance: callers serialise their reads, and their writes too.
  *
  * <p>Every method blocks the calling thread for a bounded time: a read waits at most 500 ms for
  * each report, and a segmented read takes at most 64 reports (32 s when the scanner keeps
@@ -60,4 +60,25 @@ public class QuenHIDOper {
      * mode now set. The mode stays across {@code Close} and {@code Open}.
      */
     public native boolean SetMode(boolean segmented);
+
+    /**
+     * The state of the library's device, for a till to show, in the form {@code "WORD N"} or
+     * {@code "WORD N: HINT"}. WORD is one of:
+     * <ul>
+     * <li>{@code closed}: never opened, or closed;</li>
+     * <li>{@code open}: open, and its last read or write reached the device;</li>
+     * <li>{@code searching}: the device has gone (unplugged, or re-enumerating after a firmware
+     * flash); reads and writes find it again by themselves when it is back;</li>
+     * <li>{@code denied}: found, but this user may not open it; HINT says what to do (on Linux
+     * the udev rule to install, or the group the user lacks); the library opens it as soon as
+     * it may;</li>
+     * <li>{@code busy}: found, but another program holds it.</li>
+     * </ul>
+     * N counts the times the library found the device again since the last {@code Open}.
+     * Examples: {@code "open 0"}, {@code "searching 2"},
+     * {@code "denied 0: add the user to group plugdev"}. Callable from any thread at any time,
+     * also while another thread reads; it may search the HID interfaces present (a few
+     * milliseconds) to find a hint. Null only when the JVM has no memory for the string.
+     */
+    public static native String DeviceState();
 }

@@ -9,10 +9,10 @@ package com.quendal.javapos.usb;
  * hidraw lock): up to 5 s for each such write, about 10 s when such writes follow back to back.
  *
  * <p>The library holds one device for the whole process, and every instance of this class shares
- * it: {@code Open} or {@code Close} through one instance acts for all of them. Callers serialise
- * {@code Open}, {@code Close}, reads and writes across all instances: one read and one write may
- * run on two threads at once, but never two reads, two writes, or an {@code Open} or
- * {@code Close} beside a read or a write.
+ * it: {@code Open} or {@code Close} through one instance acts for all of them, and may come from
+ * any thread at any time. One read and one write may run on two threads at once, but a second
+ * read, or a second write, while one runs gets null or false at once, through whichever
+ * instance: callers serialise their reads, and their writes too.
  */
 public class QuenHIDScaleOper {
     static {
@@ -41,4 +41,25 @@ public class QuenHIDScaleOper {
      * sent nothing within 50 ms or no scale is open.
      */
     public native char[] read();
+
+    /**
+     * The state of the library's device, for a till to show, in the form {@code "WORD N"} or
+     * {@code "WORD N: HINT"}. WORD is one of:
+     * <ul>
+     * <li>{@code closed}: never opened, or closed;</li>
+     * <li>{@code open}: open, and its last read or write reached the device;</li>
+     * <li>{@code searching}: the device has gone (unplugged, or re-enumerating after a firmware
+     * flash); reads and writes find it again by themselves when it is back;</li>
+     * <li>{@code denied}: found, but this user may not open it; HINT says what to do (on Linux
+     * the udev rule to install, or the group the user lacks); the library opens it as soon as
+     * it may;</li>
+     * <li>{@code busy}: found, but another program holds it.</li>
+     * </ul>
+     * N counts the times the library found the device again since the last {@code Open}.
+     * Examples: {@code "open 0"}, {@code "searching 2"},
+     * {@code "denied 0: add the user to group plugdev"}. Callable from any thread at any time,
+     * also while another thread reads; it may search the HID interfaces present (a few
+     * milliseconds) to find a hint. Null only when the JVM has no memory for the string.
+     */
+    public static native String DeviceState();
 }
