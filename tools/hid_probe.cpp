@@ -19,9 +19,6 @@
 #include "bridge/maker_device.h"
 #include "scale/scale_device.h"
 #include "scanner/scanner_device.h"
-#if !defined(_WIN32)
-#include "hid/hidraw/node_group.h"
-#endif
 
 namespace {
 
@@ -39,16 +36,7 @@ void OnInterrupt(int) {
 const char* FailureText(OpenFailure failure) {
     switch (failure) {
         case OpenFailure::PermissionDenied:
-#if defined(_WIN32)
-            return "access denied";
-#else
-            // The rule's first form reaches only a user at the till's own seat: it is no remedy
-            // for a login over SSH or a service user, the usual users of this probe.
-            return "permission denied: install the udev rule 70-quenlink.rules (see the README)"
-                   " and plug the device in again; its first form reaches only a user logged in at"
-                   " the till's own seat, so over SSH or for a service user use its group form and"
-                   " add the user to that group";
-#endif
+            return "permission denied";
         case OpenFailure::Busy:
             return "busy: another program holds it";
         case OpenFailure::NotFound:
@@ -61,20 +49,12 @@ const char* FailureText(OpenFailure failure) {
 }
 
 void PrintCannotOpen(const char* what, const char* path, OpenFailure failure) {
-#if !defined(_WIN32)
-    // The rule's group form is in place, but this user is outside the group: installing the rule
-    // again would not help.
-    char group[64];
-    if (failure == OpenFailure::PermissionDenied &&
-        quen::hid::hidraw::NodeGroupLacksUs(path, group, sizeof group)) {
-        std::printf(
-            "%s: %s cannot be opened: permission denied: the udev rule gives it to group %s, and"
-            " this user is not in it: add the user to that group and start again\n",
-            what, path, group);
-        return;
-    }
-#endif
-    std::printf("%s: %s cannot be opened: %s\n", what, path, FailureText(failure));
+    // What to do about a refusal, as the state a till shows says it too.
+    char hint[512];
+    const bool hinted =
+        failure == OpenFailure::PermissionDenied && platform::AccessHint(path, hint, sizeof hint);
+    std::printf("%s: %s cannot be opened: %s%s%s\n", what, path, FailureText(failure),
+                hinted ? ": " : "", hinted ? hint : "");
 }
 
 // What the bridges would take: found through the very search the bridges use.

@@ -363,13 +363,20 @@ OpenFailure LastOpenFailure() {
 bool AccessHint(const char* path, char* text, std::size_t capacity) {
     char group[64];
     if (hidraw::NodeGroupLacksUs(path, group, sizeof group)) {
-        std::snprintf(text, capacity, "add the user to group %s", group);
-    } else {
-        // No rule of ours applies, or only its seat form (uaccess), which covers the user at the
-        // till's seat but not a service user or a remote session.
+        // The rule's group form is in place, but this user is outside the group: installing the
+        // rule again would not help.
         std::snprintf(text, capacity,
-                      "install the udev rule 70-quenlink.rules (its group form for a service or "
-                      "remote user)");
+                      "the udev rule gives it to group %s, and this user is not in it: add the "
+                      "user to that group and start again",
+                      group);
+    } else {
+        // No rule of ours applies, or only its seat form (uaccess), which reaches the user logged
+        // in at the till's own seat but not a service user or a login over SSH.
+        std::snprintf(text, capacity,
+                      "install the udev rule 70-quenlink.rules (see the README) and plug the "
+                      "device in again; its first form reaches only a user logged in at the "
+                      "till's own seat, so over SSH or for a service user use its group form and "
+                      "add the user to that group");
     }
     return true;
 }

@@ -57,8 +57,9 @@ public class QuenHIDScaleOper {
      * </ul>
      * N counts the times the library found the device again since the last {@code Open}.
      * Examples: {@code "open 0"}, {@code "searching 2"},
-     * {@code "denied 0: add the user to group plugdev"}. Callable from any thread at any time,
-     * also while another thread reads; it may search the HID interfaces present (a few
+     * {@code "denied 0: the udev rule gives it to group plugdev, and this user is not in it: add
+     * the user to that group and start again"} (the probe's hint). Callable from any thread at
+     * any time, also while another thread reads; it may search the HID interfaces present (a few
      * milliseconds) to find a hint. Null only when the JVM has no memory for the string.
      */
     public static native String DeviceState();
