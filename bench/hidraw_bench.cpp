@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "hid/deadline.h"
 #include "hid/hidraw/hidraw_channel.h"
 
 namespace {
@@ -150,7 +151,8 @@ void BM_HidrawReadPerCall(benchmark::State& state) {
             ok = ok && node.Send(wire.data(), wire.size(), kBatch);
             const Clock::time_point start = Clock::now();
             for (int i = 0; i < kBatch; ++i) {
-                ok = ok && channel.Read(buffer, kReportLength, kTimeoutMs) == IoOutcome::Completed;
+                quen::hid::Deadline deadline(kTimeoutMs);
+                ok = ok && channel.Read(buffer, kReportLength, deadline) == IoOutcome::Completed;
             }
             return NsPerCall(Clock::now() - start);
         },

@@ -15,17 +15,20 @@ jboolean WriteCharsAsReport(JNIEnv* env, jcharArray data, HIDDevice& device) {
     if (count > 0) {
         env->GetCharArrayRegion(data, 0, count, staged);
     }
-    return device.WriteReportFromChars(staged, static_cast<std::uint32_t>(count)) != 0 ? JNI_TRUE
-                                                                                       : JNI_FALSE;
+    return AsJboolean(device.WriteReportFromChars(staged, static_cast<std::uint32_t>(count)));
 }
 
-jcharArray NewCharArrayFromReport(JNIEnv* env, const std::uint8_t* bytes, std::int32_t length) {
+jstring NewStringOf(JNIEnv* env, const char* text) {
+    jstring string = env->NewStringUTF(text);
+    if (string == nullptr) {
+        env->ExceptionClear();
+    }
+    return string;
+}
+
+jcharArray NewCharArrayOf(JNIEnv* env, const jchar* chars, std::int32_t length) {
     if (length < 0 || length > kReadChars) {
         return nullptr;
-    }
-    jchar chars[kReadChars];
-    for (std::int32_t i = 0; i < length; ++i) {
-        chars[i] = CharFromReportByte(bytes[i]);
     }
     jcharArray array = env->NewCharArray(length);
     if (array == nullptr) {

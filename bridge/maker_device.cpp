@@ -4,7 +4,7 @@ namespace quen::bridge {
 
 bool FindMakerDevice(HIDDevice& device, UsageChoice choice) {
     for (std::size_t i = 0; i < choice.count; ++i) {
-        if (device.FindDevice(kMakerVendorId, kMakerUsagePage, choice.usages[i]) != 0) {
+        if (device.FindDevice(kMakerVendorId, kMakerUsagePage, choice.usages[i])) {
             return true;
         }
     }
@@ -26,7 +26,7 @@ bool OpenMakerDevice(HIDDevice& device, UsageChoice choice) {
     }
     // A device that comes back after a reseat is taken by the same order of preference.
     device.SearchAgainWith(choice.usages, choice.count);
-    return device.OpenDevice() != 0;
+    return device.OpenDevice();
 }
 
 }  // namespace quen::bridge

@@ -1,11 +1,11 @@
 # The native methods each library exports, and nothing else: one list, read by the export tests
 # of the builds and by the release check.
 set(QUEN_EXPORTS_scannerlink)
-foreach(method Open IsDeviceExist OpenScale Close write read SetMode)
+foreach(method Open IsDeviceExist OpenScale Close write read SetMode DeviceState)
     list(APPEND QUEN_EXPORTS_scannerlink Java_com_quendal_javapos_usb_QuenHIDOper_${method})
 endforeach()
 set(QUEN_EXPORTS_scalelink)
-foreach(method Open IsDeviceExist Close write read)
+foreach(method Open IsDeviceExist Close write read DeviceState)
     list(APPEND QUEN_EXPORTS_scalelink Java_com_quendal_javapos_usb_QuenHIDScaleOper_${method})
 endforeach()
 set(QUEN_EXPORTS_setuplink)

@@ -58,11 +58,14 @@ enum class ChannelKind { Read, Write };
 enum class IoOutcome {
     Completed,  // the report arrived, or the device accepted the whole report
     TimedOut,   // nothing within the time-out; the operation was cancelled and has finished
-    Failed,     // the platform refused or the device is gone; the buffer holds nothing new
+    Failed,     // the device is there but refused, or a write broke off mid-transfer
+    Gone,       // the channel's device has gone: the channel will never work again, and nothing
+                // was transferred (a write was refused before any byte went out)
 };
 
-// Why the latest OpenChannel on this thread failed, for tools that tell a person what to fix.
-// The bridges never ask: to Java a channel that did not open is simply not open.
+class Deadline;  // hid/deadline.h
+
+// Why the latest OpenChannel on this thread failed, for tools and for the state a till shows.
 enum class OpenFailure {
     None,              // the latest open succeeded
     NotFound,          // the device is not there (any more)
@@ -122,6 +125,12 @@ OpenFailure LastOpenFailure();
 // Closes a channel. Never given kInvalidHandle; nothing is in progress on it (see above).
 void CloseChannel(NativeHandle channel);
 
+// What a person can do so that this user may open the interface at `path`, in a few words for a
+// till's screen ("add the user to group plugdev"), NUL-terminated in `text` (capacity bytes).
+// False, with `text` empty, where the platform has nothing to say. May look at the system's
+// files; never opens the device.
+bool AccessHint(const char* path, char* text, std::size_t capacity);
+
 // Creates the completion event that one direction's I/O waits on; kNoEvent on failure. Events
 // live as long as the library: created once, reused by every later channel, never closed. A
 // platform whose waits need no event returns a fixed token that is not kNoEvent.
@@ -129,28 +138,35 @@ NativeHandle CreateCompletionEvent();
 
 // --- Report I/O --------------------------------------------------------------------------------
 
-// Reads one input report of `length` bytes (1 to kMaxReportBytes) into `buffer`, waiting at most
-// timeoutMs for it. Byte 0 is the report ID on every platform (0 for a device without numbered
-// reports); bytes past a shorter report are left as they were.
-//   Completed: buffer[0, length) holds the report. A report that completed while the read was
-//              being cancelled counts as completed.
-//   TimedOut:  no report within timeoutMs; the read has been cancelled and is over, the buffer
-//              is untouched and may be reused at once; no report is lost by the cancellation.
-//   Failed:    the channel is broken or the device gone; the buffer is untouched. Returns as
-//              soon as that is known: keeping a caller's pace is the device object's part.
-// Blocks for timeoutMs at most, plus the time a cancellation takes to finish.
+// Reads one input report of `length` bytes (1 to kMaxReportBytes) into `buffer`, waiting until
+// `deadline` for it. The deadline is the device object's and may not have started: a report that
+// is already queued is taken without asking it (no clock read); a wait asks it first. Byte 0 is
+// the report ID on every platform (0 for a device without numbered reports).
+//   Completed: buffer[0, length) holds the report, zeros past a shorter one. A report that
+//              completed while the read was being cancelled counts as completed.
+//   TimedOut:  no report by the deadline; the read has been cancelled and is over, and the
+//              buffer may be reused at once; no report is lost by the cancellation.
+//   Failed:    the channel refused the read while its device is still there.
+//   Gone:      the device has gone. Returns as soon as that is known: keeping a caller's pace
+//              is the device object's part.
+// On anything but Completed, buffer[0, length) holds nothing meaningful; past `length` it is
+// never written. Blocks until the deadline at most, plus the time a cancellation takes.
 IoOutcome ReadInputReport(NativeHandle channel, NativeHandle event, std::uint8_t* buffer,
-                          std::uint32_t length, std::uint32_t timeoutMs);
+                          std::uint32_t length, Deadline& deadline);
 
 // Writes one output report of `length` bytes (byte 0 the report ID, at most kMaxReportBytes),
-// waiting for the device to take it.
+// waiting until `deadline` for the device to take it. Reads no clock unless it must wait.
 //   Completed: the device accepted the whole report.
-//   TimedOut:  not accepted within timeoutMs; the write has been cancelled and is over.
-//   Failed:    refused by the platform or the device is gone; may return at once.
-// Blocks for timeoutMs at most where the platform can cancel a write. Where it cannot (hidraw),
-// the platform file states the kernel's own bound, which must be below timeoutMs.
+//   TimedOut:  not accepted by the deadline; the write has been cancelled and is over.
+//   Failed:    the device is there but refused the report (no such report, a stall, a short
+//              write), or went away while the report was on its way: it may or may not have
+//              arrived.
+//   Gone:      refused at once because the channel's device had gone before the write began:
+//              nothing was sent, and sending it on the device found again is safe.
+// Blocks until the deadline at most where the platform can cancel a write. Where it cannot
+// (hidraw), the platform file states the kernel's own bound, which must be below the deadline.
 IoOutcome WriteOutputReport(NativeHandle channel, NativeHandle event, const std::uint8_t* report,
-                            std::uint32_t length, std::uint32_t timeoutMs);
+                            std::uint32_t length, Deadline& deadline);
 
 // --- Time ------------------------------------------------------------------------------------
 

@@ -1,23 +1,27 @@
 #include "scale/scale_device.h"
 
-#include <cstring>
+#include "bridge/report_units.h"
 
 namespace quen::scale {
 
-std::int32_t ScaleHIDDevice::ReadReport(std::uint8_t* buffer, std::int32_t capacity,
-                                        std::int32_t& length) {
-    std::int32_t result = 0;
+template <typename Unit>
+bool ScaleHIDDevice::ReadReport(Unit* buffer, std::int32_t capacity, std::int32_t& length) {
+    InputReports reports(*this);
+    bool arrived = false;
     std::int32_t stored = 0;
     while (capacity - stored >= kRecordSize) {
-        if (AwaitInputReport(kQuietTimeoutMs) != hid::IoOutcome::Completed) {
+        if (reports.Await(kQuietTimeoutMs) != hid::IoOutcome::Completed) {
             break;
         }
-        std::memcpy(buffer + stored, inputReport(), kRecordSize);
+        bridge::StoreReportUnits(buffer + stored, inputReport(), kRecordSize);
         stored += kRecordSize;
-        result = 1;
+        arrived = true;
         length = stored;
     }
-    return result;
+    return arrived;
 }
+
+template bool ScaleHIDDevice::ReadReport(std::uint8_t*, std::int32_t, std::int32_t&);
+template bool ScaleHIDDevice::ReadReport(std::uint16_t*, std::int32_t, std::int32_t&);
 
 }  // namespace quen::scale

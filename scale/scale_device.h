@@ -15,11 +15,13 @@ inline constexpr std::int32_t kBlockCapacity = 16 * kRecordSize;
 
 class ScaleHIDDevice final : public hid::HIDDevice {
   public:
-    // 1 when at least one record was stored; `length` is then 64 times the number of records.
+    // True when at least one record was stored; `length` is then 64 times the number of records.
     // A record is bytes 0 to 63 of the report as it arrived (report ID first, zeros past a short
-    // report). The block ends when `capacity` holds no further record: reports that follow stay
-    // with the device for the next read, so none is lost. 0 when no report arrived.
-    std::int32_t ReadReport(std::uint8_t* buffer, std::int32_t capacity, std::int32_t& length);
+    // report), as bytes (std::uint8_t) or as Java chars made by sign extension (std::uint16_t).
+    // The block ends when `capacity` holds no further record: reports that follow stay with the
+    // device for the next read, so none is lost. False when no report arrived.
+    template <typename Unit>
+    bool ReadReport(Unit* buffer, std::int32_t capacity, std::int32_t& length);
 };
 
 }  // namespace quen::scale

@@ -2,6 +2,7 @@
 // between Java and the library's one device object and does nothing else.
 #include <jni.h>
 
+#include "bridge/device_state.h"
 #include "bridge/java_reports.h"
 #include "bridge/maker_device.h"
 #include "scale/scale_device.h"
@@ -27,7 +28,7 @@ JNIEXPORT jboolean JNICALL Java_com_quendal_javapos_usb_QuenHIDScaleOper_IsDevic
 }
 
 JNIEXPORT jboolean JNICALL Java_com_quendal_javapos_usb_QuenHIDScaleOper_Close(JNIEnv*, jobject) {
-    return AsJboolean(device.CloseDevice() != 0);
+    return AsJboolean(device.CloseDevice());
 }
 
 JNIEXPORT jboolean JNICALL Java_com_quendal_javapos_usb_QuenHIDScaleOper_write(JNIEnv* env, jobject,
@@ -37,12 +38,19 @@ JNIEXPORT jboolean JNICALL Java_com_quendal_javapos_usb_QuenHIDScaleOper_write(J
 
 JNIEXPORT jcharArray JNICALL Java_com_quendal_javapos_usb_QuenHIDScaleOper_read(JNIEnv* env,
                                                                                 jobject) {
-    std::uint8_t block[quen::scale::kBlockCapacity];
+    jchar block[quen::scale::kBlockCapacity];
     std::int32_t length = 0;
-    if (device.ReadReport(block, quen::scale::kBlockCapacity, length) == 0) {
+    if (!device.ReadReport(block, quen::scale::kBlockCapacity, length)) {
         return nullptr;
     }
-    return NewCharArrayFromReport(env, block, length);
+    return NewCharArrayOf(env, block, length);
+}
+
+JNIEXPORT jstring JNICALL Java_com_quendal_javapos_usb_QuenHIDScaleOper_DeviceState(JNIEnv* env,
+                                                                                    jclass) {
+    char text[kStateTextCapacity];
+    DescribeState(device, kScaleChoice, text, sizeof text);
+    return NewStringOf(env, text);
 }
 
 }  // extern "C"

@@ -1,6 +1,6 @@
 #include "scanner/scanner_device.h"
 
-#include <cstring>
+#include "bridge/report_units.h"
 
 namespace quen::scanner {
 namespace {
@@ -14,8 +14,9 @@ int SignedByte(std::uint8_t b) {
 }
 
 // Appends report bytes [first, last] to the buffer, dropping what does not fit.
-void Append(const std::uint8_t* report, int first, int last, std::uint8_t* buffer,
-            std::int32_t capacity, std::int32_t& stored) {
+template <typename Unit>
+void Append(const std::uint8_t* report, int first, int last, Unit* buffer, std::int32_t capacity,
+            std::int32_t& stored) {
     if (last < first) {
         return;
     }
@@ -24,38 +25,43 @@ void Append(const std::uint8_t* report, int first, int last, std::uint8_t* buffe
         count = capacity - stored;
     }
     if (count > 0) {
-        std::memcpy(buffer + stored, report + first, static_cast<std::size_t>(count));
+        bridge::StoreReportUnits(buffer + stored, report + first, count);
         stored += count;
     }
 }
 
 }  // namespace
 
-std::int32_t ScannerHIDDevice::ReadReport(std::uint8_t* buffer, std::int32_t capacity,
-                                          std::int32_t& length) {
-    std::int32_t result = 0;
+template <typename Unit>
+bool ScannerHIDDevice::ReadReport(Unit* buffer, std::int32_t capacity, std::int32_t& length) {
+    const bool segmented = segmented_.load(std::memory_order_relaxed);
+    InputReports reports(*this);
+    bool arrived = false;
     std::int32_t stored = 0;
     for (int pass = 0; pass < kMaxReportsPerRead; ++pass) {
-        if (AwaitInputReport(kReportTimeoutMs) != hid::IoOutcome::Completed) {
+        if (reports.Await(kReportTimeoutMs) != hid::IoOutcome::Completed) {
             break;
         }
         const std::uint8_t* report = inputReport();
-        // L is a signed byte, so no position past 127 of the 256-byte buffer is ever taken.
+        // L is a signed byte, so no position past 127 of the report buffer is ever taken.
         const int last = SignedByte(report[kLengthByte]);
         bool final = true;
-        if (segmented_ != 0) {
+        if (segmented) {
             final = SignedByte(report[kContinuationByte]) <= 0;
             Append(report, kSegmentDataStart, last, buffer, capacity, stored);
         } else {
             Append(report, 0, last, buffer, capacity, stored);
         }
-        result = 1;
+        arrived = true;
         length = stored;
         if (final) {
             break;
         }
     }
-    return result;
+    return arrived;
 }
+
+template bool ScannerHIDDevice::ReadReport(std::uint8_t*, std::int32_t, std::int32_t&);
+template bool ScannerHIDDevice::ReadReport(std::uint16_t*, std::int32_t, std::int32_t&);
 
 }  // namespace quen::scanner

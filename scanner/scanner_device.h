@@ -7,6 +7,7 @@
 // byte; bytes 2-4 header; byte 5 continuation (signed, > 0: another report follows); 6..L data.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "hid/hid_device.h"
@@ -20,21 +21,25 @@ inline constexpr int kMaxReportsPerRead = 64;
 
 class ScannerHIDDevice final : public hid::HIDDevice {
   public:
-    // 1 when at least one report arrived; `length` is then the number of bytes stored (at most
-    // `capacity`: data beyond it is dropped, but the message is still read to its end, so the
-    // next read starts with a new message). 0 when nothing arrived; `length` is left alone.
-    std::int32_t ReadReport(std::uint8_t* buffer, std::int32_t capacity, std::int32_t& length);
+    // True when at least one report arrived; `length` is then the number of units stored (at
+    // most `capacity`: data beyond it is dropped, but the message is still read to its end, so
+    // the next read starts with a new message). False when nothing arrived; `length` is left
+    // alone. A unit is a report byte (std::uint8_t), or a Java char made from it by sign
+    // extension (std::uint16_t), widened straight from the input report.
+    template <typename Unit>
+    bool ReadReport(Unit* buffer, std::int32_t capacity, std::int32_t& length);
 
     // Stores the reading mode and returns it. The mode belongs to the library's one device and
-    // survives closing and reopening.
+    // survives closing and reopening; it may be set from any thread, and takes effect at the
+    // next read.
     bool SetMode(bool flag) {
-        segmented_ = flag ? 1 : 0;
-        return segmented_ != 0;
+        segmented_.store(flag, std::memory_order_relaxed);
+        return flag;
     }
-    bool segmented() const { return segmented_ != 0; }
+    bool segmented() const { return segmented_.load(std::memory_order_relaxed); }
 
   private:
-    std::uint8_t segmented_ = 0;
+    std::atomic<bool> segmented_{false};
 };
 
 }  // namespace quen::scanner

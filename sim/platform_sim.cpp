@@ -3,6 +3,8 @@
 // one: that is how a JVM test or the demo sets up devices for a library built on this platform,
 // without any entry point of its own.
 #include "hid/platform.h"
+
+#include "hid/deadline.h"
 #include "sim/sim_bus.h"
 #include "sim/sim_scenario.h"
 
@@ -57,13 +59,17 @@ NativeHandle CreateCompletionEvent() {
 }
 
 IoOutcome ReadInputReport(NativeHandle channel, NativeHandle event, std::uint8_t* buffer,
-                          std::uint32_t length, std::uint32_t timeoutMs) {
-    return SimBus::Instance().ReadInputReport(channel, event, buffer, length, timeoutMs);
+                          std::uint32_t length, Deadline& deadline) {
+    return SimBus::Instance().ReadInputReport(channel, event, buffer, length, deadline);
 }
 
 IoOutcome WriteOutputReport(NativeHandle channel, NativeHandle event, const std::uint8_t* report,
-                            std::uint32_t length, std::uint32_t timeoutMs) {
-    return SimBus::Instance().WriteOutputReport(channel, event, report, length, timeoutMs);
+                            std::uint32_t length, Deadline& deadline) {
+    return SimBus::Instance().WriteOutputReport(channel, event, report, length, deadline);
+}
+
+bool AccessHint(const char* path, char* text, std::size_t capacity) {
+    return SimBus::Instance().AccessHint(path, text, capacity);
 }
 
 std::int64_t MonotonicNowNs() {

@@ -286,8 +286,8 @@ NativeHandle SimBus::OpenChannel(const char* path, ChannelKind kind) {
         lastOpenFailure = OpenFailure::NotFound;
         return kInvalidHandle;
     }
-    if (found->spec.failChannelOpen) {
-        lastOpenFailure = OpenFailure::PermissionDenied;
+    if (found->spec.refuseOpen != OpenFailure::None) {
+        lastOpenFailure = found->spec.refuseOpen;
         return kInvalidHandle;
     }
     ++counters_.channelsOpened;
@@ -301,6 +301,15 @@ OpenFailure SimBus::LastOpenFailure() const {
     return lastOpenFailure;
 }
 
+bool SimBus::AccessHint(const char* path, char* text, std::size_t capacity) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const SimInterface* found = FindInterface(path);
+    const bool denied = found != nullptr && found->spec.refuseOpen == OpenFailure::PermissionDenied;
+    std::snprintf(text, capacity, "%s%s", denied ? "give this user access to " : "",
+                  denied ? path : "");
+    return denied;
+}
+
 void SimBus::CloseChannel(NativeHandle channel) {
     std::lock_guard<std::mutex> lock(mutex_);
     const auto found = handles_.find(channel);
@@ -308,6 +317,9 @@ void SimBus::CloseChannel(NativeHandle channel) {
                                     found->second.kind != HandleKind::WriteChannel)) {
         ++counters_.badHandleUses;
         return;
+    }
+    if (found->second.callsInProgress > 0) {
+        ++counters_.badHandleUses;  // closed under a read or write
     }
     handles_.erase(found);
     ++counters_.channelsClosed;
@@ -323,30 +335,32 @@ NativeHandle SimBus::CreateCompletionEvent() {
 }
 
 IoOutcome SimBus::ReadInputReport(NativeHandle channel, NativeHandle event, std::uint8_t* buffer,
-                                  std::uint32_t length, std::uint32_t timeoutMs) {
+                                  std::uint32_t length, Deadline& deadline) {
     std::unique_lock<std::mutex> lock(mutex_);
     ++counters_.reads;
     if (Live(channel, HandleKind::ReadChannel) == nullptr ||
         Live(event, HandleKind::Event) == nullptr) {
         return IoOutcome::Failed;  // a handle the caller should never have passed: counted
     }
-    const Deadline deadline(timeoutMs);
+    const CallInProgress inProgress(*this, channel);
     for (;;) {
         SimInterface* device = Reachable(channel);
         if (device == nullptr) {
-            return IoOutcome::Failed;  // unplugged, or the bus was reset under a waiting read
+            return IoOutcome::Gone;  // unplugged, or the bus was reset under a waiting read
         }
         if (!device->reports.empty()) {
             const QueuedReport& next = device->reports.front();
             const std::int64_t dueNs = clock_.DueNs(next.atMs);
             if (dueNs <= clock_.NowNs()) {
-                // Like a HID read: the whole report length arrives; a longer report is cut.
+                // Like a HID read: the whole report length arrives, zeros past a shorter report;
+                // a longer report is cut.
                 const std::size_t n = std::min<std::size_t>(length, next.bytes.size());
                 std::copy_n(next.bytes.begin(), n, buffer);
+                std::fill(buffer + n, buffer + length, std::uint8_t{0});
                 device->reports.pop_front();
                 return IoOutcome::Completed;
             }
-            if (dueNs <= deadline.endNs()) {
+            if (dueNs <= deadline.EndNs()) {
                 WaitUntil(std::min(dueNs, NextPlugChangeNs(*device)), lock);
                 continue;  // in real time, the bus may have changed while this read waited
             }
@@ -355,25 +369,32 @@ IoOutcome SimBus::ReadInputReport(NativeHandle channel, NativeHandle event, std:
             ++counters_.cancels;
             return IoOutcome::TimedOut;
         }
-        WaitUntil(std::min(deadline.endNs(), NextPlugChangeNs(*device)), lock);
+        WaitUntil(std::min(deadline.EndNs(), NextPlugChangeNs(*device)), lock);
     }
 }
 
 IoOutcome SimBus::WriteOutputReport(NativeHandle channel, NativeHandle event,
                                     const std::uint8_t* report, std::uint32_t length,
-                                    std::uint32_t timeoutMs) {
+                                    Deadline& writeDeadline) {
     std::unique_lock<std::mutex> lock(mutex_);
     ++counters_.writes;
-    const bool usable = Live(channel, HandleKind::WriteChannel) != nullptr &&
-                        Live(event, HandleKind::Event) != nullptr;
-    SimInterface* device = usable ? Reachable(channel) : nullptr;
-    if (device == nullptr || device->spec.writeBehaviour == WriteBehaviour::FailAtOnce) {
+    if (Live(channel, HandleKind::WriteChannel) == nullptr ||
+        Live(event, HandleKind::Event) == nullptr) {
+        return IoOutcome::Failed;  // a handle the caller should never have passed: counted
+    }
+    const CallInProgress inProgress(*this, channel);
+    SimInterface* device = Reachable(channel);
+    if (device == nullptr) {
+        return IoOutcome::Gone;  // refused before anything went out
+    }
+    if (device->spec.writeBehaviour == WriteBehaviour::FailAtOnce) {
         return IoOutcome::Failed;
     }
     const InterfaceSpec& spec = device->spec;
+    const std::uint32_t timeoutMs = writeDeadline.RemainingMs();
     const bool completes =
         spec.writeBehaviour == WriteBehaviour::Complete && spec.writeLatencyMs <= timeoutMs;
-    const Deadline deadline(completes ? spec.writeLatencyMs : timeoutMs);
+    Deadline deadline(completes ? spec.writeLatencyMs : timeoutMs);
     WireRecord record{std::vector<std::uint8_t>(report, report + length),
                       completes ? IoOutcome::Completed : IoOutcome::TimedOut, NowMs()};
     if (!completes) {
@@ -398,6 +419,19 @@ IoOutcome SimBus::WriteOutputReport(NativeHandle channel, NativeHandle event,
 }
 
 // --- helpers ---
+
+// Both run with the bus locked.
+SimBus::CallInProgress::CallInProgress(SimBus& bus, NativeHandle channel)
+    : bus_(bus), channel_(channel) {
+    ++bus_.handles_.at(channel_).callsInProgress;
+}
+
+SimBus::CallInProgress::~CallInProgress() {
+    const auto found = bus_.handles_.find(channel_);
+    if (found != bus_.handles_.end()) {
+        --found->second.callsInProgress;
+    }
+}
 
 SimInterface* SimBus::FindInterface(std::string_view path) const {
     for (const auto& each : interfaces_) {

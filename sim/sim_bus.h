@@ -37,7 +37,9 @@ struct Counters {
     int reads = 0;
     int writes = 0;
     int cancels = 0;
-    int badHandleUses = 0;  // a closed, unknown or wrong-kind handle passed in: always a fault
+    // A closed, unknown or wrong-kind handle passed in, or a channel closed while a read or
+    // write on it was in progress: always a fault.
+    int badHandleUses = 0;
 
     int openQueryHandles() const { return queryHandlesOpened - queryHandlesClosed; }
     int openChannels() const { return channelsOpened - channelsClosed; }
@@ -100,13 +102,14 @@ class SimBus {
     void CloseQueryHandle(NativeHandle queryHandle);
     NativeHandle OpenChannel(const char* path, ChannelKind kind);
     OpenFailure LastOpenFailure() const;
+    bool AccessHint(const char* path, char* text, std::size_t capacity);
     void CloseChannel(NativeHandle channel);
     NativeHandle CreateCompletionEvent();
     IoOutcome ReadInputReport(NativeHandle channel, NativeHandle event, std::uint8_t* buffer,
-                              std::uint32_t length, std::uint32_t timeoutMs);
+                              std::uint32_t length, Deadline& deadline);
     IoOutcome WriteOutputReport(NativeHandle channel, NativeHandle event,
                                 const std::uint8_t* report, std::uint32_t length,
-                                std::uint32_t timeoutMs);
+                                Deadline& deadline);
 
   private:
     enum class HandleKind { List, Query, ReadChannel, WriteChannel, Event };
@@ -117,6 +120,19 @@ class SimBus {
         SimInterface* target;                 // queries and channels
         std::uint32_t plugGeneration;         // the target's, when the handle was opened
         std::vector<SimInterface*> snapshot;  // lists: the interfaces plugged in when taken
+        int callsInProgress = 0;              // channels: reads or writes not yet returned
+    };
+    // Counts a read or write on a channel for as long as it is in progress.
+    class CallInProgress {
+      public:
+        CallInProgress(SimBus& bus, NativeHandle channel);
+        ~CallInProgress();
+        CallInProgress(const CallInProgress&) = delete;
+        CallInProgress& operator=(const CallInProgress&) = delete;
+
+      private:
+        SimBus& bus_;
+        NativeHandle channel_;
     };
 
     SimInterface* FindInterface(std::string_view path) const;

@@ -31,7 +31,9 @@ struct InterfaceSpec {
     bool failQueryOpen = false;
     bool failAttributes = false;
     bool failCaps = false;
-    bool failChannelOpen = false;  // channels are refused as to a user without permission
+    // Channels are refused for this cause (PermissionDenied: as to a user without permission,
+    // Busy: as while another program holds the device); None: they open.
+    OpenFailure refuseOpen = OpenFailure::None;
     WriteBehaviour writeBehaviour = WriteBehaviour::Complete;
     std::uint32_t writeLatencyMs = 0;
 };

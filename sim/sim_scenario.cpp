@@ -79,14 +79,14 @@ bool ApplyInterfaceOption(const std::string& key, const std::string& value, Inte
             return false;
         return true;
     }
-    if (key == "open" && value == "denied") {
-        spec->failChannelOpen = true;
+    if (key == "open" && (value == "denied" || value == "busy")) {
+        spec->refuseOpen = value == "busy" ? OpenFailure::Busy : OpenFailure::PermissionDenied;
         return true;
     }
     if (value != "fail")
         return false;
     if (key == "open")
-        spec->failChannelOpen = true;
+        spec->refuseOpen = OpenFailure::PermissionDenied;
     else if (key == "query")
         spec->failQueryOpen = true;
     else if (key == "attributes")

@@ -4,9 +4,10 @@
 //                                      without it, the moment this line is read)
 //   wire /path/to/log                 (each write appended as "path outcome hex...")
 //   interface PATH vendor=0x2E5A product=0x0001 page=0xFF45 usage=0x4A00 in=64 out=64
-//             [write=complete|never|fail] [latency=MS] [open=fail|denied] [query=fail]
+//             [write=complete|never|fail] [latency=MS] [open=fail|denied|busy] [query=fail]
 //             [attributes=fail] [caps=fail]    (open=denied is open=fail: channels are refused
-//                                               as to a user without permission)
+//                                               as to a user without permission; open=busy as
+//                                               while another program holds the device)
 //   report PATH at=MS HEX HEX ...     (an input report, byte 0 the report ID)
 //   unplug PATH
 //

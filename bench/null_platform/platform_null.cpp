@@ -36,7 +36,7 @@ constexpr std::uint16_t kProductId = 0x0101;
 // A scanner report as the device sends it: ID 0, L 63 (the whole 64 bytes count), three header
 // bytes, no continuation, then 58 data bytes. The scale takes its first 64 bytes as a record.
 struct FixedReport {
-    std::uint8_t bytes[256] = {};
+    std::uint8_t bytes[kMaxReportBytes] = {};
     FixedReport() {
         bytes[1] = 63;
         std::memset(bytes + 6, 'A', kReportBytes - 6);
@@ -102,15 +102,23 @@ NativeHandle CreateCompletionEvent() {
     return 1;
 }
 
+bool AccessHint(const char*, char* text, std::size_t capacity) {
+    if (capacity > 0) {
+        text[0] = '\0';
+    }
+    return false;
+}
+
 IoOutcome ReadInputReport(NativeHandle, NativeHandle, std::uint8_t* buffer, std::uint32_t length,
-                          std::uint32_t) {
-    // The device object never asks for more than its 256-byte buffer.
+                          Deadline&) {
+    // The report is always there: like a report already queued, taken without a clock read.
+    // The device object never asks for more than kMaxReportBytes.
     std::memcpy(buffer, report.bytes, length);
     return IoOutcome::Completed;
 }
 
 IoOutcome WriteOutputReport(NativeHandle, NativeHandle, const std::uint8_t*, std::uint32_t,
-                            std::uint32_t) {
+                            Deadline&) {
     return IoOutcome::Completed;
 }
 

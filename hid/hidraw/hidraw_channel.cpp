@@ -10,38 +10,28 @@
 
 namespace quen::hid::hidraw {
 
-IoOutcome HidrawChannel::Read(std::uint8_t* buffer, std::uint32_t length, std::uint32_t timeoutMs) {
+IoOutcome HidrawChannel::Read(std::uint8_t* buffer, std::uint32_t length, Deadline& deadline) {
     if (length == 0 || length > kMaxReportBytes) {
         return IoOutcome::Failed;
     }
     // hidraw leaves the report ID out for devices without numbered reports, where Windows
-    // delivers a 0 in byte 0: read one byte further in and put the 0 there ourselves.
-    // Only the bytes a report fills are copied out, so the staging buffer needs no clearing.
-    std::uint8_t report[kMaxReportBytes];
-    report[0] = 0;
-    std::uint8_t* const into = reports_.numbered ? report : report + 1;
-    const std::uint32_t room = reports_.numbered ? length : length - 1;
-    const auto completed = [&](ssize_t got) {
-        std::memcpy(buffer, report, static_cast<std::size_t>(got) + (reports_.numbered ? 0u : 1u));
-        return IoOutcome::Completed;
-    };
-    // A report already queued is taken before the clock is read: where a clock read is dear (a
-    // virtual machine whose clock source is the HPET: a system call and an emulated device
-    // read each), the deadline's two reads cost more than the poll and the read themselves.
-    // Anything else (no report, another collection's, a failure) is left to the loop below.
-    pollfd queued{fd_.get(), POLLIN, 0};
-    if (::poll(&queued, 1, 0) == 1 && (queued.revents & POLLIN) != 0) {
-        const ssize_t got = ::read(fd_.get(), into, room);
-        if (got > 0 && reports_.Accepts(report[0])) {
-            return completed(got);
-        }
+    // delivers a 0 in byte 0: read one byte further in and put the 0 there ourselves. The report
+    // goes straight into the caller's buffer.
+    const bool numbered = reports_.numbered;
+    std::uint8_t* const into = numbered ? buffer : buffer + 1;
+    const std::uint32_t room = numbered ? length : length - 1;
+    if (!numbered) {
+        buffer[0] = 0;
     }
-    const Deadline deadline(timeoutMs);
+    // The first look takes a report already queued without reading the clock: where a clock
+    // read is dear (a virtual machine whose clock source is the HPET: a system call and an
+    // emulated device read each), the deadline's reads cost more than the poll and the read.
+    bool waited = false;
     // Every failure below returns at once: keeping a polling caller's pace on a dead device is
-    // the device object's part (HIDDevice::ChannelFailed), the same on every platform.
+    // the device object's part, the same on every platform.
     for (;;) {
         pollfd ready{fd_.get(), POLLIN, 0};
-        const int polled = ::poll(&ready, 1, static_cast<int>(deadline.RemainingMs()));
+        const int polled = ::poll(&ready, 1, waited ? static_cast<int>(deadline.RemainingMs()) : 0);
         if (polled < 0) {
             if (errno == EINTR) {
                 continue;  // the deadline stays where it was
@@ -49,30 +39,37 @@ IoOutcome HidrawChannel::Read(std::uint8_t* buffer, std::uint32_t length, std::u
             return IoOutcome::Failed;
         }
         if (polled == 0) {
-            if (deadline.Expired()) {
+            if (waited && deadline.Expired()) {
                 return IoOutcome::TimedOut;  // nothing was taken from the node: nothing is lost
             }
+            waited = true;
             continue;
         }
         if ((ready.revents & POLLIN) == 0) {
-            // POLLHUP or POLLERR without data: the device was unplugged.
-            return IoOutcome::Failed;
+            return IoOutcome::Gone;  // POLLHUP or POLLERR without data: the device was unplugged
         }
         // A report longer than `room` is cut by the kernel, as a shorter Windows buffer would be.
         const ssize_t got = ::read(fd_.get(), into, room);
         if (got < 0 && (errno == EINTR || errno == EAGAIN)) {
             continue;
         }
-        if (got <= 0) {
-            // EIO or ENODEV once the device has gone; a zero-length read means the same.
-            return IoOutcome::Failed;
+        if (got < 0) {
+            // EIO or ENODEV once the device has gone.
+            return errno == EIO || errno == ENODEV ? IoOutcome::Gone : IoOutcome::Failed;
+        }
+        if (got == 0) {
+            return IoOutcome::Gone;  // a zero-length read means the same
         }
         // The node delivers the reports of every collection of the device; a report of another
         // collection belongs to another Windows handle and does not complete this read.
-        if (!reports_.Accepts(report[0])) {
+        if (!reports_.Accepts(buffer[0])) {
             continue;
         }
-        return completed(got);
+        const std::uint32_t filled = static_cast<std::uint32_t>(got) + (numbered ? 0u : 1u);
+        if (filled < length) {
+            std::memset(buffer + filled, 0, length - filled);
+        }
+        return IoOutcome::Completed;
     }
 }
 
@@ -102,7 +99,13 @@ IoOutcome HidrawChannel::Write(const std::uint8_t* report, std::uint32_t length)
     if (written < 0 && errno == ETIMEDOUT) {
         return IoOutcome::TimedOut;
     }
-    // ENODEV once unplugged, EPIPE on a stall, a short write: the device did not take it.
+    if (written < 0 && errno == ENODEV) {
+        // hidraw_send_report refuses at once when the node's device has gone (and usb_submit_urb
+        // when the USB device has): nothing went out.
+        return IoOutcome::Gone;
+    }
+    // EPIPE on a stall, EINVAL for a report the device does not have, a short write, EPROTO or
+    // ESHUTDOWN when the device vanished while the report was on its way: not taken.
     return IoOutcome::Failed;
 }
 

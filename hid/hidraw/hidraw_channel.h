@@ -8,6 +8,7 @@
 
 #include "hid/hidraw/report_id_set.h"
 #include "hid/hidraw/unique_fd.h"
+#include "hid/deadline.h"
 #include "hid/platform.h"
 
 namespace quen::hid::hidraw {
@@ -29,7 +30,7 @@ class HidrawChannel {
     HidrawChannel& operator=(const HidrawChannel&) = delete;
 
     // The seam's ReadInputReport and WriteOutputReport on this node (contracts in hid/platform.h).
-    IoOutcome Read(std::uint8_t* buffer, std::uint32_t length, std::uint32_t timeoutMs);
+    IoOutcome Read(std::uint8_t* buffer, std::uint32_t length, Deadline& deadline);
     IoOutcome Write(const std::uint8_t* report, std::uint32_t length);
 
   private:

@@ -16,6 +16,8 @@ extern "C" {
 #include <memory>
 #include <new>
 
+#include "hid/deadline.h"
+
 namespace quen::hid {
 
 // One enumeration: the HID interface class and the device information set listing its members.
@@ -62,6 +64,32 @@ OpenFailure OpenFailureFromError(DWORD error) {
     }
 }
 
+// Errors that mean the handle's device has gone: unplugged, or re-enumerated after a firmware
+// flash. Real Windows says ERROR_DEVICE_NOT_CONNECTED, or ERROR_BAD_COMMAND or ERROR_GEN_FAILURE
+// for a read pending at the unplug; Wine says ERROR_ACCESS_DENIED; a handle whose device was
+// removed and replaced may say ERROR_FILE_NOT_FOUND or ERROR_DEVICE_REMOVED. None of them is
+// what a device that is still there answers to a report it does not take (ERROR_INVALID_PARAMETER,
+// ERROR_INVALID_FUNCTION, ERROR_NOT_SUPPORTED, ERROR_CRC ...).
+bool DeviceGone(DWORD error) {
+    switch (error) {
+        case ERROR_DEVICE_NOT_CONNECTED:
+        case ERROR_DEVICE_REMOVED:
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_BAD_COMMAND:
+        case ERROR_GEN_FAILURE:
+        case ERROR_ACCESS_DENIED:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// How an overlapped operation ended, and whether the system refused it before it began.
+struct Finished {
+    IoOutcome outcome;
+    bool refusedAtOnce;
+};
+
 // Waits for a cancelled operation to finish when its event cannot be waited on (the wait on it
 // has failed), by watching the OVERLAPPED itself: until the operation is over the system may
 // still write to the buffer and the OVERLAPPED, so there is no giving up. The wait is bounded by
@@ -75,21 +103,28 @@ void AwaitCancelledOperation(const OVERLAPPED* overlapped) {
 }
 
 // Ends the overlapped operation that ReadFile or WriteFile has just been asked for (`started` is
-// what that call returned) and tells how it went. When this returns the operation is over, so
-// its buffer and OVERLAPPED may go out of scope. `transferred` gets the byte count.
-IoOutcome FinishOverlapped(HANDLE channel, HANDLE event, OVERLAPPED* overlapped, BOOL started,
-                           std::uint32_t timeoutMs, DWORD* transferred) {
+// what that call returned) and tells how it went; `waitMs()` gives the wait, asked only when the
+// operation is pending. When this returns the operation is over, so its buffer and OVERLAPPED
+// may go out of scope. `transferred` gets the byte count.
+template <typename WaitMs>
+Finished FinishOverlapped(HANDLE channel, HANDLE event, OVERLAPPED* overlapped, BOOL started,
+                          WaitMs waitMs, DWORD* transferred) {
+    const auto failed = [] {
+        return DeviceGone(GetLastError()) ? IoOutcome::Gone : IoOutcome::Failed;
+    };
     IoOutcome outcome;
+    bool refusedAtOnce = false;
     if (!started && GetLastError() != ERROR_IO_PENDING) {
         // Refused at once (device gone, pipe broken): nothing is pending. The event must not be
         // asked: it was created signalled and may still be.
-        outcome = IoOutcome::Failed;
+        outcome = failed();
+        refusedAtOnce = true;
     } else {
-        const DWORD wait = started ? WAIT_OBJECT_0 : WaitForSingleObject(event, timeoutMs);
+        const DWORD wait = started ? WAIT_OBJECT_0 : WaitForSingleObject(event, waitMs());
         if (wait == WAIT_OBJECT_0) {
             outcome = GetOverlappedResult(channel, overlapped, transferred, FALSE)
                           ? IoOutcome::Completed
-                          : IoOutcome::Failed;
+                          : failed();
         } else if (wait == WAIT_TIMEOUT) {
             // CancelIo only asks for the cancellation: until the operation has finished, the
             // system may still write to the buffer and the OVERLAPPED, so wait for it on its
@@ -100,7 +135,7 @@ IoOutcome FinishOverlapped(HANDLE channel, HANDLE event, OVERLAPPED* overlapped,
             } else if (GetLastError() == ERROR_OPERATION_ABORTED) {
                 outcome = IoOutcome::TimedOut;
             } else {
-                outcome = IoOutcome::Failed;
+                outcome = failed();
             }
         } else {
             // The wait itself failed, so the event cannot tell when the operation is over:
@@ -110,11 +145,11 @@ IoOutcome FinishOverlapped(HANDLE channel, HANDLE event, OVERLAPPED* overlapped,
             AwaitCancelledOperation(overlapped);
             outcome = GetOverlappedResult(channel, overlapped, transferred, FALSE)
                           ? IoOutcome::Completed
-                          : IoOutcome::Failed;
+                          : failed();
         }
     }
     ResetEvent(event);
-    return outcome;
+    return Finished{outcome, refusedAtOnce};
 }
 
 }  // namespace
@@ -229,6 +264,15 @@ void CloseChannel(NativeHandle channel) {
     CloseHandle(ToHandle(channel));
 }
 
+bool AccessHint(const char*, char* text, std::size_t capacity) {
+    // Access to a HID device is refused to a user only for devices the system itself holds
+    // (keyboards, mice): nothing a till's user can change.
+    if (capacity > 0) {
+        text[0] = '\0';
+    }
+    return false;
+}
+
 NativeHandle CreateCompletionEvent() {
     // Manual reset, created signalled. ReadFile and WriteFile reset it when they start, so a
     // signalled event before then means nothing. The empty name makes an unnamed event, one of
@@ -238,28 +282,40 @@ NativeHandle CreateCompletionEvent() {
 }
 
 IoOutcome ReadInputReport(NativeHandle channel, NativeHandle event, std::uint8_t* buffer,
-                          std::uint32_t length, std::uint32_t timeoutMs) {
+                          std::uint32_t length, Deadline& deadline) {
     OVERLAPPED overlapped{};
     overlapped.hEvent = ToHandle(event);
     DWORD got = 0;
     const BOOL started = ReadFile(ToHandle(channel), buffer, length, &got, &overlapped);
-    return FinishOverlapped(ToHandle(channel), ToHandle(event), &overlapped, started, timeoutMs,
-                            &got);
+    // A report already queued completes the read at once, without asking the deadline.
+    const Finished finished = FinishOverlapped(
+        ToHandle(channel), ToHandle(event), &overlapped, started,
+        [&deadline] { return DWORD{deadline.RemainingMs()}; }, &got);
+    if (finished.outcome == IoOutcome::Completed && got < length) {
+        std::memset(buffer + got, 0, length - got);
+    }
+    return finished.outcome;
 }
 
 IoOutcome WriteOutputReport(NativeHandle channel, NativeHandle event, const std::uint8_t* report,
-                            std::uint32_t length, std::uint32_t timeoutMs) {
+                            std::uint32_t length, Deadline& deadline) {
     OVERLAPPED overlapped{};
     overlapped.hEvent = ToHandle(event);
     DWORD written = 0;
     const BOOL started = WriteFile(ToHandle(channel), report, length, &written, &overlapped);
-    const IoOutcome outcome = FinishOverlapped(ToHandle(channel), ToHandle(event), &overlapped,
-                                               started, timeoutMs, &written);
+    // One wait: the whole time-out, with no clock read, unless a failure started the deadline.
+    const Finished finished = FinishOverlapped(
+        ToHandle(channel), ToHandle(event), &overlapped, started,
+        [&deadline] { return DWORD{deadline.SingleWaitMs()}; }, &written);
     // A write counts only when the device took the whole report.
-    if (outcome == IoOutcome::Completed && written != length) {
+    if (finished.outcome == IoOutcome::Completed && written != length) {
         return IoOutcome::Failed;
     }
-    return outcome;
+    // A device that vanished while the report was pending may have taken it: not sent again.
+    if (finished.outcome == IoOutcome::Gone && !finished.refusedAtOnce) {
+        return IoOutcome::Failed;
+    }
+    return finished.outcome;
 }
 
 // The performance counter, not the tick count: that moves in steps of up to 16 ms, which would

@@ -168,7 +168,7 @@ TEST_F(OpenScanner, SearchWhileOpenKeepsTheChannels) {
 }
 
 TEST_F(OpenScanner, ChannelsThatFailToOpenStillCountAsOpenedButCarryNothing) {
-    bus().Update(kPath, [](InterfaceSpec& s) { s.failChannelOpen = true; });
+    bus().Update(kPath, [](InterfaceSpec& s) { s.refuseOpen = OpenFailure::PermissionDenied; });
     Open();
     EXPECT_FALSE(device.readChannelOpen());
     EXPECT_FALSE(device.writeChannelOpen());
@@ -244,5 +244,30 @@ TEST_F(OpenScanner, RealClockWriteWaitsItsWholeLatencyWhileReportsArrive) {
     queuer.join();
 }
 
+TEST_F(OpenScanner, OnlyAGoneDeviceMakesAWriteSearchAndAStaleWriteGoesOnceToItsDeviceFoundAgain) {
+    Open();
+    const std::uint8_t data[] = {7};
+    const int searches = bus().counters().listsOpened;
+    bus().SetWriteBehaviour(kPath, WriteBehaviour::FailAtOnce);  // refused by a device still there
+    EXPECT_EQ(device.WriteReport(data, 1), 0);
+    EXPECT_EQ(bus().counters().listsOpened, searches);
+
+    // Reseated before the write began: its channel is stale, the device is back.
+    bus().SetWriteBehaviour(kPath, WriteBehaviour::Complete);
+    bus().Unplug(kPath);
+    bus().Replug(kPath);
+    EXPECT_EQ(device.WriteReport(data, 1), 1);
+    ASSERT_EQ(Wire().size(), 1u);
+    EXPECT_EQ(Wire()[0].bytes[1], 7);
+    EXPECT_EQ(bus().counters().listsOpened, searches + 1);
+    EXPECT_EQ(bus().NowMs(), 0u) << "no clock, no wait";
+
+    // A collection without output reports is refused without touching the device.
+    bus().Update(kPath, [](InterfaceSpec& s) { s.outputReportLength = 0; });
+    Open();
+    const int writes = bus().counters().writes;
+    EXPECT_EQ(device.WriteReport(data, 1), 0);
+    EXPECT_EQ(bus().counters().writes, writes);
+}
 }  // namespace
 }  // namespace quen::test

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "sim/sim_scenario.h"
+#include "hid/deadline.h"
 #include "support/sim_fixture.h"
 
 namespace quen::test {
@@ -89,7 +90,8 @@ TEST_F(Scenario, RealClockEpochIsPinnedToAMomentOfTheSteadyClock) {
     // A read waiting for the report ends at its moment on the steady clock, not before.
     const hid::NativeHandle channel = bus().OpenChannel("/sim/a", hid::ChannelKind::Read);
     std::uint8_t report[64] = {};
-    EXPECT_EQ(bus().ReadInputReport(channel, bus().CreateCompletionEvent(), report, 64, 60000),
+    hid::Deadline deadline(60000);
+    EXPECT_EQ(bus().ReadInputReport(channel, bus().CreateCompletionEvent(), report, 64, deadline),
               hid::IoOutcome::Completed);
     EXPECT_GE(steady_clock::now(), epoch + milliseconds(5040));
     EXPECT_EQ(report[1], 1);

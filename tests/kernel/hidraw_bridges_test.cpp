@@ -4,6 +4,7 @@
 // Timings are printed as "measured:" lines.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -244,6 +245,55 @@ TEST_P(KernelBridges, OpenCloseCyclesLeaveNoDescriptorBehind) {
     scale.Close();
     EXPECT_EQ(OpenHandleCount(), before);
     std::printf("measured: %d Open/Close cycles in %ld ms\n", kCycles, MsSince(start));
+}
+
+// How a POS service stops its reader, and starts again for the next customer: Close and Open on
+// one thread while another reads and a third writes. No descriptor of a node may be left.
+TEST_P(KernelBridges, CloseAndOpenDuringReadsAndWritesLeaveNoDescriptorBehind) {
+    TestDevice& device = PlugScanner();
+    const long before = OpenHandleCount();
+    ASSERT_TRUE(scanner.Open());
+    std::atomic<bool> stop{false};
+    std::atomic<int> scans{0};
+    std::thread reader([&] {
+        ScannerCalls calls;
+        while (!stop) {
+            scans += calls.Read() != nullptr;
+        }
+    });
+    std::thread writer([&] {
+        ScannerCalls calls;
+        while (!stop) {
+            calls.Write(u"T");
+            std::this_thread::sleep_for(milliseconds(5));
+        }
+    });
+    std::thread drain([&] {  // a device that takes every report never holds a write up
+        std::vector<std::uint8_t> sent;
+        while (!stop) {
+            device.ReceiveOutput(sent, milliseconds(20));
+        }
+    });
+    // Each Open enumerates and opens two channels; on USB the first open of a node costs 60 ms.
+    const int kCycles = kind_ == DeviceKind::Usb ? 40 : 300;
+    const auto start = Clock::now();
+    for (int i = 0; i < kCycles; ++i) {
+        device.SendInput(ScanReport("x", 0));
+        std::this_thread::sleep_for(milliseconds(2));
+        EXPECT_TRUE(scanner.Close());
+        EXPECT_TRUE(scanner.Open());
+    }
+    scanner.Close();
+    stop = true;
+    reader.join();
+    writer.join();
+    drain.join();
+    EXPECT_EQ(OpenHandleCount(), before) << "a descriptor was left after Close";
+    EXPECT_GT(scans, 0);
+    std::printf(
+        "measured: %d Close/Open cycles during reads and writes in %ld ms, %d scans read; "
+        "descriptors before and after: %ld, %ld\n",
+        kCycles, MsSince(start), scans.load(), before, OpenHandleCount());
 }
 
 std::string KindName(const ::testing::TestParamInfo<DeviceKind>& kind) {

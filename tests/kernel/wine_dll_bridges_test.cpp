@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "hid/deadline.h"
 #include "bridge/device_ids.h"
 #include "hid/hid_device.h"
 #include "hid/platform.h"
@@ -134,7 +135,8 @@ struct Shared {
                 Export<decltype(E::close)>(scannerDll, kClass, "Close"),
                 Export<decltype(E::write)>(scannerDll, kClass, "write"),
                 Export<decltype(E::read)>(scannerDll, kClass, "read"),
-                Export<decltype(E::setMode)>(scannerDll, kClass, "SetMode")};
+                Export<decltype(E::setMode)>(scannerDll, kClass, "SetMode"),
+                Export<decltype(E::state)>(scannerDll, kClass, "DeviceState")};
     }
     ScaleExports Scale() {
         using E = ScaleExports;
@@ -143,7 +145,8 @@ struct Shared {
                 Export<decltype(E::exists)>(scaleDll, kClass, "IsDeviceExist"),
                 Export<decltype(E::close)>(scaleDll, kClass, "Close"),
                 Export<decltype(E::write)>(scaleDll, kClass, "write"),
-                Export<decltype(E::read)>(scaleDll, kClass, "read")};
+                Export<decltype(E::read)>(scaleDll, kClass, "read"),
+                Export<decltype(E::state)>(scaleDll, kClass, "DeviceState")};
     }
 };
 
@@ -237,12 +240,17 @@ class WineBridges : public ::testing::Test {
         bool arrived = false;
         while (!arrived && MsSince(start) < kPlugWaitMs) {
             ASSERT_TRUE(Dlls().devices.Send(device, probe));
-            arrived = platform::ReadInputReport(channel, event, report, sizeof report, 1000) ==
+            hid::Deadline deadline(1000);
+            arrived = platform::ReadInputReport(channel, event, report, sizeof report, deadline) ==
                       hid::IoOutcome::Completed;
         }
         const long flowingMs = MsSince(start);
-        while (platform::ReadInputReport(channel, event, report, sizeof report, 300) ==
-               hid::IoOutcome::Completed) {
+        for (;;) {
+            hid::Deadline deadline(300);
+            if (platform::ReadInputReport(channel, event, report, sizeof report, deadline) !=
+                hid::IoOutcome::Completed) {
+                break;
+            }
         }
         platform::CloseChannel(channel);
         CloseHandle(reinterpret_cast<HANDLE>(event));
@@ -510,6 +518,7 @@ TEST_F(WineBridges, UsbScannerIsFoundReadWrittenAndUnplugged) {
 
     EXPECT_TRUE(scanner.Exists());
     ASSERT_TRUE(scanner.Open());
+    EXPECT_EQ(scanner.State(), "open 0");
     ASSERT_TRUE(Dlls().devices.Send(device, ScanReport("4006381", 0)));
     EXPECT_EQ(Chars(scanner.Read()), std::u16string(u"\0\x0c\0\0\0\0", 6) + u"4006381");
     ASSERT_TRUE(scanner.Write(u"A\u0142"));
@@ -523,6 +532,7 @@ TEST_F(WineBridges, UsbScannerIsFoundReadWrittenAndUnplugged) {
     const long writeMs = WriteToGoneDevice();
     std::printf("measured: USB scanner: read during unplug %ld ms, write after it %ld ms\n",
                 unpluggedMs, writeMs);
+    EXPECT_EQ(scanner.State(), "searching 0");
 
     // Back as after a firmware flash, under another release: the reads find it again by
     // themselves once Wine lists it, with no Close or Open.
@@ -537,6 +547,9 @@ TEST_F(WineBridges, UsbScannerIsFoundReadWrittenAndUnplugged) {
     EXPECT_EQ(read.substr(6), u"again") << "reads did not resume after the replug";
     std::printf("measured: USB scanner: reads resumed %ld ms after the replugged node appeared\n",
                 MsSince(start));
+    EXPECT_EQ(scanner.State(), "open 1");
+    EXPECT_TRUE(scanner.Write(u"V")) << "the first write after the flash reaches the scanner";
+    EXPECT_EQ(Dlls().devices.Output(device, 2000).at(1), 'V');
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // block that loses nothing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "bridge/device_ids.h"
@@ -144,6 +145,22 @@ TEST_F(ScaleRead, UnpluggedScaleGivesNothingAfterTheFull50MsEveryTime) {
     EXPECT_EQ(bus().NowMs(), 150u);
     // The scale is searched for again at most every 500 ms, not at every 50 ms read.
     EXPECT_EQ(bus().counters().listsOpened - searchesBefore, 1);
+}
+
+TEST_F(ScaleRead, AFlashToShorterReportsShowsNothingOfTheOldOnesPastTheNewLength) {
+    Open();
+    bus().QueueReport(kPath, 0, std::vector<std::uint8_t>(64, 0xAA));
+    std::vector<std::uint8_t> got;
+    ASSERT_EQ(Read(got), 1);
+    bus().Unplug(kPath);
+    auto flashed = ScaleInterface("/sim/flashed");
+    flashed.inputReportLength = 9;
+    bus().AddInterface(flashed);
+    bus().QueueReport("/sim/flashed", 0, std::vector<std::uint8_t>(9, 0x11));
+    ASSERT_EQ(Read(got), 1);
+    std::vector<std::uint8_t> record(64, 0);
+    std::fill(record.begin(), record.begin() + 9, std::uint8_t{0x11});
+    EXPECT_EQ(got, record);
 }
 
 }  // namespace

@@ -215,8 +215,7 @@ TEST_F(ScannerRead, ScannerBackUnderAnotherPathWithOtherReportLengthsIsUsedAsItI
     ASSERT_EQ(Read(got), 1);
     EXPECT_EQ(got.size(), 101u);
     const std::uint8_t data[] = {0x41};
-    EXPECT_EQ(device.WriteReport(data, 1), 0) << "met the failed channel: not sent";
-    EXPECT_EQ(device.WriteReport(data, 1), 1);
+    EXPECT_EQ(device.WriteReport(data, 1), 1) << "the write follows the read to the device";
     ASSERT_EQ(bus().Wire("/sim/flashed").size(), 1u);
     EXPECT_EQ(bus().Wire("/sim/flashed")[0].bytes.size(), 33u);
 }
@@ -281,6 +280,58 @@ TEST_F(ScannerRead, EndlessContinuationEndsAfter64Reports) {
     ASSERT_EQ(Read(got), 1);
     EXPECT_EQ(got.size(), 64u);
     EXPECT_EQ(bus().PendingReports(kPath), 36u);
+}
+
+TEST_F(ScannerRead, AReadThatFoundTheScannerAgainWaitsOnlyWhatIsLeftOfItsOwnTimeOut) {
+    bus().ScheduleReseat(kPath, 200, 0);
+    std::vector<std::uint8_t> got;
+    EXPECT_EQ(Read(got), 0);
+    EXPECT_EQ(bus().NowMs(), 500u);
+    EXPECT_EQ(device.recoveries(), 1u);
+}
+
+TEST_F(ScannerRead, ASegmentedMessageIsNeverJoinedFromTwoChannels) {
+    // The cable is reseated between two reports of one message: the part read before is
+    // delivered, and the report read on the reopened channel starts a message of its own.
+    device.SetMode(true);
+    Queue(0, ScannerReport(8, 1, {'a', 'b', 'c'}));
+    bus().ScheduleReseat(kPath, 100, 0);
+    Queue(150, ScannerReport(7, 0, {'d', 'e'}));
+    std::vector<std::uint8_t> got;
+    ASSERT_EQ(Read(got), 1);
+    EXPECT_EQ(got, (std::vector<std::uint8_t>{'a', 'b', 'c'}));
+    EXPECT_EQ(bus().NowMs(), 100u);
+    ASSERT_EQ(Read(got), 1);
+    EXPECT_EQ(got, (std::vector<std::uint8_t>{'d', 'e'}));
+}
+
+TEST_F(ScannerRead, WithTwoScannersBothChannelsAlwaysLandOnOneOfThem) {
+    // Recovery lands where a Close and an Open at that moment would: the first scanner present.
+    // Whichever side recovers, the other follows it to the same scanner.
+    bus().AddInterface(ScannerInterface("/sim/second"));
+    bus().Unplug(kPath);
+    bus().QueueReport("/sim/second", 0, ScannerReport(7, 0, {'s', '2'}));
+    std::vector<std::uint8_t> got;
+    ASSERT_EQ(Read(got), 1);
+    const std::uint8_t data[] = {0x41};
+    EXPECT_EQ(device.WriteReport(data, 1), 1);
+    EXPECT_EQ(bus().Wire("/sim/second").size(), 1u);
+
+    // Now the write side meets the gone scanner first; the read follows it.
+    bus().Replug(kPath);
+    bus().Unplug("/sim/second");
+    EXPECT_EQ(device.WriteReport(data, 1), 1) << "sent once on the scanner found again";
+    EXPECT_EQ(bus().Wire(kPath).size(), 1u);
+    Queue(0, ScannerReport(7, 0, {'s', '1'}));
+    ASSERT_EQ(Read(got), 1);
+    EXPECT_EQ(got[6], 's');
+    EXPECT_EQ(got[7], '1');
+    EXPECT_EQ(device.recoveries(), 2u);
+    EXPECT_EQ(bus().counters().openChannels(), 2) << "what was handed over and not taken is closed";
+
+    bus().Unplug(kPath);
+    EXPECT_EQ(Read(got), 0);
+    EXPECT_EQ(device.health(), hid::DeviceHealth::Searching);
 }
 
 }  // namespace

@@ -167,14 +167,34 @@ TEST_F(ScannerBridge, OpenScaleSearchesAfreshAfterAScannerWasOpened) {
     EXPECT_FALSE(OpenScale());
 }
 
-TEST_F(ScannerBridge, OpenReportsTrueEvenWhenTheChannelsCannotBeOpened) {
+TEST_F(ScannerBridge, AScannerNotYetPermittedKeepsReadsPacedAndOpensOnceItIs) {
+    // udev applies the rule's permissions a moment after the node appears: Open is true, reads
+    // keep their pace while the node cannot be opened, and the read after the permission came
+    // reads the scanner, with no Close or Open. The state says what is wrong meanwhile.
     auto locked = ScannerInterface("/sim/scanner");
-    locked.failChannelOpen = true;
+    locked.refuseOpen = hid::OpenFailure::PermissionDenied;
     bus().AddInterface(locked);
+    EXPECT_EQ(State(), "closed 0");
     EXPECT_TRUE(Open());
+    EXPECT_EQ(State(), "denied 0: give this user access to /sim/scanner");
     EXPECT_FALSE(Write(u"A"));
     EXPECT_EQ(Read(), nullptr);
-    EXPECT_EQ(bus().NowMs(), 0u);
+    EXPECT_EQ(bus().NowMs(), 500u);
+    bus().Update("/sim/scanner", [](InterfaceSpec& s) { s.refuseOpen = hid::OpenFailure::None; });
+    bus().QueueReport("/sim/scanner", 700, ScannerReport(7, 0, {'o', 'k'}));
+    const jcharArray read = Read();
+    ASSERT_NE(read, nullptr);
+    EXPECT_EQ(jni.Chars(read).substr(6), u"ok");
+    EXPECT_EQ(bus().NowMs(), 700u);
+    EXPECT_TRUE(Write(u"B")) << "the write side follows the read side's channel";
+    EXPECT_EQ(State(), "open 1");
+    bus().Update("/sim/scanner", [](InterfaceSpec& s) { s.refuseOpen = hid::OpenFailure::Busy; });
+    bus().Unplug("/sim/scanner");
+    bus().Replug("/sim/scanner");
+    EXPECT_EQ(Read(), nullptr);
+    EXPECT_EQ(State(), "busy 1: another program holds it");
+    Close();
+    EXPECT_EQ(State(), "closed 1");
 }
 
 TEST_F(ScannerBridge, CloseBeforeOpenAndTwiceIsTrue) {
@@ -236,6 +256,46 @@ TEST_F(ScannerBridge, OneThreadReadsWhileAnotherWritesAsReportsArriveInRealTime)
         static_cast<std::size_t>(scans - scansWhileAway) + bus().PendingReports("/sim/scanner"),
         static_cast<std::size_t>(queued));
     EXPECT_EQ(bus().WireTotal("/sim/scanner"), static_cast<std::uint64_t>(writes));
+}
+
+TEST_F(ScannerBridge, CloseAndOpenOnAnotherThreadDuringReadsWritesAndReseatsNeitherCrashNorLeak) {
+    // How a POS service stops its reader, and starts again at each customer: Close and Open on a
+    // thread of their own while reads and writes run and the cable is reseated now and then. No
+    // channel may be closed under a call (the bus counts that as a bad handle use), none may come
+    // back after Close, none may be left open.
+    bus().Reset(sim::ClockMode::Real);
+    bus().AddInterface(ScannerInterface("/sim/scanner"));
+    ASSERT_TRUE(Open());
+    std::atomic<bool> stop{false};
+    std::thread reader([&] {
+        FakeJni own;
+        while (!stop) {
+            Java_com_quendal_javapos_usb_QuenHIDOper_read(own.env(), nullptr);
+        }
+    });
+    std::thread writer([&] {
+        FakeJni own;
+        const jcharArray command = own.NewCharArray(u"T");
+        while (!stop) {
+            Java_com_quendal_javapos_usb_QuenHIDOper_write(own.env(), nullptr, command);
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    });
+    for (int i = 0; i < 400; ++i) {
+        bus().QueueReport("/sim/scanner", bus().NowMs(), ScannerReport(7, 0, {'4', '2'}));
+        if (i % 40 == 0) {
+            bus().ScheduleReseat("/sim/scanner", bus().NowMs() + 1, 0);  // found again at once
+        }
+        // Time for the reader to take the report and wait for the next one.
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        EXPECT_TRUE(Close());
+        EXPECT_TRUE(Open());
+    }
+    EXPECT_TRUE(Close());
+    stop = true;
+    reader.join();
+    writer.join();
+    EXPECT_EQ(bus().counters().openChannels(), 0) << "a channel came back after Close";
 }
 
 }  // namespace

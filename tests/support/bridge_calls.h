@@ -21,12 +21,14 @@ jboolean JNICALL Java_com_quendal_javapos_usb_QuenHIDOper_Close(JNIEnv*, jobject
 jboolean JNICALL Java_com_quendal_javapos_usb_QuenHIDOper_write(JNIEnv*, jobject, jcharArray);
 jcharArray JNICALL Java_com_quendal_javapos_usb_QuenHIDOper_read(JNIEnv*, jobject);
 jboolean JNICALL Java_com_quendal_javapos_usb_QuenHIDOper_SetMode(JNIEnv*, jobject, jboolean);
+jstring JNICALL Java_com_quendal_javapos_usb_QuenHIDOper_DeviceState(JNIEnv*, jclass);
 
 jboolean JNICALL Java_com_quendal_javapos_usb_QuenHIDScaleOper_Open(JNIEnv*, jobject);
 jboolean JNICALL Java_com_quendal_javapos_usb_QuenHIDScaleOper_IsDeviceExist(JNIEnv*, jobject);
 jboolean JNICALL Java_com_quendal_javapos_usb_QuenHIDScaleOper_Close(JNIEnv*, jobject);
 jboolean JNICALL Java_com_quendal_javapos_usb_QuenHIDScaleOper_write(JNIEnv*, jobject, jcharArray);
 jcharArray JNICALL Java_com_quendal_javapos_usb_QuenHIDScaleOper_read(JNIEnv*, jobject);
+jstring JNICALL Java_com_quendal_javapos_usb_QuenHIDScaleOper_DeviceState(JNIEnv*, jclass);
 }
 
 namespace quen::test {
@@ -39,6 +41,10 @@ inline void ExpectCleanJni(const FakeJni& jni) {
     EXPECT_EQ(jni.callsWhilePending, 0);
 }
 
+inline std::string StateText(const FakeJni& jni, jstring state) {
+    return state == nullptr ? std::string() : jni.Utf8(state);
+}
+
 // Each bridge's exported functions: those linked into the test program, or those a test found in
 // a loaded DLL by their JNI names.
 struct ScannerExports {
@@ -49,6 +55,7 @@ struct ScannerExports {
     jboolean(JNICALL* write)(JNIEnv*, jobject, jcharArray);
     jcharArray(JNICALL* read)(JNIEnv*, jobject);
     jboolean(JNICALL* setMode)(JNIEnv*, jobject, jboolean);
+    jstring(JNICALL* state)(JNIEnv*, jclass);
 };
 struct ScaleExports {
     jboolean(JNICALL* open)(JNIEnv*, jobject);
@@ -56,6 +63,7 @@ struct ScaleExports {
     jboolean(JNICALL* close)(JNIEnv*, jobject);
     jboolean(JNICALL* write)(JNIEnv*, jobject, jcharArray);
     jcharArray(JNICALL* read)(JNIEnv*, jobject);
+    jstring(JNICALL* state)(JNIEnv*, jclass);
 };
 
 inline ScannerExports LinkedScannerExports() {
@@ -65,14 +73,16 @@ inline ScannerExports LinkedScannerExports() {
             &Java_com_quendal_javapos_usb_QuenHIDOper_Close,
             &Java_com_quendal_javapos_usb_QuenHIDOper_write,
             &Java_com_quendal_javapos_usb_QuenHIDOper_read,
-            &Java_com_quendal_javapos_usb_QuenHIDOper_SetMode};
+            &Java_com_quendal_javapos_usb_QuenHIDOper_SetMode,
+            &Java_com_quendal_javapos_usb_QuenHIDOper_DeviceState};
 }
 inline ScaleExports LinkedScaleExports() {
     return {&Java_com_quendal_javapos_usb_QuenHIDScaleOper_Open,
             &Java_com_quendal_javapos_usb_QuenHIDScaleOper_IsDeviceExist,
             &Java_com_quendal_javapos_usb_QuenHIDScaleOper_Close,
             &Java_com_quendal_javapos_usb_QuenHIDScaleOper_write,
-            &Java_com_quendal_javapos_usb_QuenHIDScaleOper_read};
+            &Java_com_quendal_javapos_usb_QuenHIDScaleOper_read,
+            &Java_com_quendal_javapos_usb_QuenHIDScaleOper_DeviceState};
 }
 
 // Calls a native method as the JVM does. On x86 Windows the arguments are pushed by hand and the
@@ -111,6 +121,8 @@ class ScannerCalls {
     bool SetMode(bool segmented) {
         return CallNative(exports_.setMode, env(), nullptr, segmented ? JNI_TRUE : JNI_FALSE);
     }
+    // DeviceState's text; empty for null.
+    std::string State() { return StateText(jni, CallNative(exports_.state, env(), nullptr)); }
 
     FakeJni jni;
 
@@ -129,6 +141,7 @@ class ScaleCalls {
     bool Write(jcharArray data) { return CallNative(exports_.write, env(), nullptr, data); }
     bool Write(const std::u16string& chars) { return Write(jni.NewCharArray(chars)); }
     jcharArray Read() { return CallNative(exports_.read, env(), nullptr); }
+    std::string State() { return StateText(jni, CallNative(exports_.state, env(), nullptr)); }
 
     FakeJni jni;
 

@@ -12,6 +12,7 @@ FakeJni::FakeJni() {
     table_.NewCharArray = &NewCharArrayFn;
     table_.GetCharArrayRegion = &GetCharArrayRegion;
     table_.SetCharArrayRegion = &SetCharArrayRegion;
+    table_.NewStringUTF = &NewStringUTF;
     table_.GetStringUTFChars = &GetStringUTFChars;
     table_.ReleaseStringUTFChars = &ReleaseStringUTFChars;
     table_.ExceptionCheck = &ExceptionCheck;
@@ -58,6 +59,17 @@ jstring FakeJni::NewString(const std::u16string& text) {
     strings_.back()->text = text;
     strings_.back()->utf8 = ModifiedUtf8(text);
     return reinterpret_cast<jstring>(strings_.back().get());
+}
+
+std::string FakeJni::Utf8(jstring string) const {
+    return reinterpret_cast<const String*>(string)->utf8;
+}
+
+jstring JNICALL FakeJni::NewStringUTF(JNIEnv* env, const char* utf8) {
+    FakeJni& self = Enter(env);
+    self.strings_.push_back(std::make_unique<String>());
+    self.strings_.back()->utf8 = utf8;
+    return reinterpret_cast<jstring>(self.strings_.back().get());
 }
 
 std::string FakeJni::ModifiedUtf8(const std::u16string& text) {

@@ -23,6 +23,8 @@ class FakeJni {
     jcharArray NewCharArray(const std::u16string& chars);
     std::u16string Chars(jcharArray array) const;
     jstring NewString(const std::u16string& text);
+    // The modified UTF-8 of a string, as NewStringUTF was given it or GetStringUTFChars gives it.
+    std::string Utf8(jstring string) const;
 
     // The modified UTF-8 form the JVM hands over for a string of UTF-16 units.
     static std::string ModifiedUtf8(const std::u16string& text);
@@ -65,6 +67,7 @@ class FakeJni {
                                            jchar* buffer);
     static void JNICALL SetCharArrayRegion(JNIEnv* env, jcharArray array, jsize start, jsize length,
                                            const jchar* buffer);
+    static jstring JNICALL NewStringUTF(JNIEnv* env, const char* utf8);
     static const char* JNICALL GetStringUTFChars(JNIEnv* env, jstring string, jboolean* isCopy);
     static void JNICALL ReleaseStringUTFChars(JNIEnv* env, jstring string, const char* chars);
     static jboolean JNICALL ExceptionCheck(JNIEnv* env);

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "hid/deadline.h"
 #include "hid/platform.h"
 
 namespace quen::test {
@@ -108,12 +109,14 @@ class PipeDevice : public ::testing::Test {
     }
 
     IoOutcome Read(std::uint8_t* buffer, std::uint32_t timeoutMs) {
-        return platform::ReadInputReport(channel_, event_, buffer, kReportLength, timeoutMs);
+        hid::Deadline deadline(timeoutMs);
+        return platform::ReadInputReport(channel_, event_, buffer, kReportLength, deadline);
     }
 
     IoOutcome Write(const std::vector<std::uint8_t>& report, std::uint32_t timeoutMs) {
+        hid::Deadline deadline(timeoutMs);
         return platform::WriteOutputReport(channel_, event_, report.data(),
-                                           static_cast<std::uint32_t>(report.size()), timeoutMs);
+                                           static_cast<std::uint32_t>(report.size()), deadline);
     }
 
     std::string path_;
@@ -247,8 +250,9 @@ TEST_F(ReadChannel, ReadWhoseWaitFailsIsOverWhenItReturns) {
                                 GetCurrentProcess(), &unwaitable, EVENT_MODIFY_STATE, FALSE, 0));
     ASSERT_EQ(WaitForSingleObject(unwaitable, 0), WAIT_FAILED);
     std::vector<std::uint8_t> buffer(256, kUntouched);
+    hid::Deadline deadline(300);
     EXPECT_EQ(platform::ReadInputReport(channel_, reinterpret_cast<NativeHandle>(unwaitable),
-                                        buffer.data(), kReportLength, 300),
+                                        buffer.data(), kReportLength, deadline),
               IoOutcome::Failed);
     CloseHandle(unwaitable);
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "hid/deadline.h"
 #include "bridge/device_ids.h"
 #include "hid/hid_device.h"
 #include "hid/interface_search.h"
@@ -133,8 +134,9 @@ TEST_F(WineHidDevices, DeviceObjectOpensARealHidDeviceAndItsReadTimesOut) {
     const hid::NativeHandle event = platform::CreateCompletionEvent();
     std::vector<std::uint8_t> buffer(256, 0xAA);
     const DWORD start = GetTickCount();
+    hid::Deadline deadline(200);
     EXPECT_EQ(platform::ReadInputReport(channel, event, buffer.data(),
-                                        keyboard->caps.inputReportByteLength, 200),
+                                        keyboard->caps.inputReportByteLength, deadline),
               hid::IoOutcome::TimedOut);
     EXPECT_GE(GetTickCount() - start, 190u);
     EXPECT_EQ(buffer, std::vector<std::uint8_t>(256, 0xAA));
@@ -145,8 +147,10 @@ TEST_F(WineHidDevices, DeviceObjectOpensARealHidDeviceAndItsReadTimesOut) {
     HANDLE unwaitable = nullptr;
     ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), reinterpret_cast<HANDLE>(event),
                                 GetCurrentProcess(), &unwaitable, EVENT_MODIFY_STATE, FALSE, 0));
+    hid::Deadline unwaitableDeadline(200);
     EXPECT_EQ(platform::ReadInputReport(channel, reinterpret_cast<hid::NativeHandle>(unwaitable),
-                                        buffer.data(), keyboard->caps.inputReportByteLength, 200),
+                                        buffer.data(), keyboard->caps.inputReportByteLength,
+                                        unwaitableDeadline),
               hid::IoOutcome::Failed);
     EXPECT_EQ(buffer, std::vector<std::uint8_t>(256, 0xAA));
     CloseHandle(unwaitable);

@@ -1,4 +1,4 @@
-#include "tools/node_group.h"
+#include "hid/hidraw/node_group.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace quen::tools {
+namespace quen::hid::hidraw {
 namespace {
 
 bool InGroup(gid_t gid) {
@@ -71,4 +71,4 @@ bool NodeGroupLacksUs(const char* devicePath, char* group, std::size_t capacity)
     return true;
 }
 
-}  // namespace quen::tools
+}  // namespace quen::hid::hidraw
