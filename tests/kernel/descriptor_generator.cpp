@@ -1,6 +1,5 @@
 #include "kernel/descriptor_generator.h"
 
-#include <algorithm>
 #include <initializer_list>
 
 namespace quen::test {

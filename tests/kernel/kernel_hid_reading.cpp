@@ -215,7 +215,8 @@ KernelReading ReadWithKernel(const std::vector<std::uint8_t>& descriptor) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     reading.bound = Exists(kDevices + name + "/driver");
-    reading.log = NewLogLines() + ReadText(kDevices + name + "/modalias");
+    // With the device's group: hid-generic binds only the generic one.
+    reading.log = NewLogLines() + "modalias " + ReadText(kDevices + name + "/modalias");
     if (!reading.bound) {
         return reading;
     }
