@@ -53,11 +53,11 @@ struct ReportDescriptorSummary {
 // one of no bits and one without a report ID on a device that numbers its other reports (the
 // kernel delivers that report as ID 0).
 //
-// Beyond the kernel, these give no interface, because no Windows-style interface list could be
-// drawn from them: data items outside every collection; a report ID whose reports lie in two
-// top-level collections (Windows ties each ID to one collection; a channel could only pass such
-// a report to both or to neither), so also data without report IDs in two collections; more
-// than kMaxTopLevelCollections top-level collections.
+// Beyond the kernel, these give no interface: data items outside every collection and a report ID
+// whose reports lie in two top-level collections (so also data without report IDs in two), since
+// no collection could own those reports (Windows ties each ID to one collection; a channel could
+// only pass such a report to both or to neither); more than kMaxTopLevelCollections top-level
+// collections, the summary's fixed capacity.
 bool ParseReportDescriptor(const std::uint8_t* data, std::size_t size,
                            ReportDescriptorSummary* out);
 
