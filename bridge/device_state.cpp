@@ -42,7 +42,7 @@ void DescribeState(const hid::HIDDevice& device, UsageChoice opened, char* text,
         std::snprintf(rest, room, ": another program holds it");
     } else if (health == DeviceHealth::Denied) {
         hid::HIDDevice probe;
-        char hint[192];
+        char hint[kStateTextCapacity - 16];
         if (FindMakerDevice(probe, opened) &&
             hid::platform::AccessHint(probe.devicePath(), hint, sizeof hint)) {
             std::snprintf(rest, room, ": %s", hint);

@@ -6,7 +6,8 @@
 //   denied     found, but this user may not open it (HINT: what to do about it)
 //   busy       found, but another program holds it
 // and RECOVERIES counts the times the library found the device again since the last Open.
-// Examples: "open 0", "searching 2", "denied 0: add the user to group plugdev".
+// Examples: "open 0", "searching 2", "denied 0: the udev rule gives it to group plugdev, and this
+// user is not in it: add the user to that group and start again". The hint is the probe's.
 #pragma once
 
 #include <cstddef>
@@ -15,6 +16,9 @@
 #include "hid/hid_device.h"
 
 namespace quen::bridge {
+
+// Room for any state text, hint included.
+inline constexpr std::size_t kStateTextCapacity = 512;
 
 // Writes the state into `text` (capacity bytes, NUL-terminated). `opened` is the device the last
 // Open asked for: for a denied device, its hint is looked up by searching for it (never opening

@@ -5,11 +5,11 @@
 namespace quen::hid {
 namespace {
 
-constexpr int kIndexBits = 8;
-constexpr std::uint64_t kIndexMask = (1u << kIndexBits) - 1;
-constexpr int kHeldShift = 8;
-constexpr std::uint64_t kBusyBit = std::uint64_t{1} << 16;
-constexpr std::uint64_t kOpenBit = std::uint64_t{1} << 17;
+constexpr std::uint64_t kIndexMask = 0xFF;
+constexpr std::uint64_t kCallsMask = 0xFF;
+constexpr int kCurrentShift = 8;
+constexpr int kRetiredShift = 16;
+constexpr std::uint64_t kOpenBit = std::uint64_t{1} << 24;
 constexpr int kSessionShift = 32;
 
 int Other(int direction) {
@@ -19,15 +19,15 @@ int Other(int direction) {
 }  // namespace
 
 ChannelTable::Word ChannelTable::Pack(const Fields& f) {
-    return Word{f.current} | (Word{f.held} << kHeldShift) | (f.busy ? kBusyBit : 0) |
+    return Word{f.calls} | (Word{f.current} << kCurrentShift) | (Word{f.retired} << kRetiredShift) |
            (f.open ? kOpenBit : 0) | (Word{f.session} << kSessionShift);
 }
 
 ChannelTable::Fields ChannelTable::Unpack(Word word) {
     Fields f;
-    f.current = static_cast<std::uint32_t>(word & kIndexMask);
-    f.held = static_cast<std::uint32_t>((word >> kHeldShift) & kIndexMask);
-    f.busy = (word & kBusyBit) != 0;
+    f.calls = static_cast<std::uint32_t>(word & kCallsMask);
+    f.current = static_cast<std::uint32_t>((word >> kCurrentShift) & kIndexMask);
+    f.retired = static_cast<std::uint32_t>((word >> kRetiredShift) & kIndexMask);
     f.open = (word & kOpenBit) != 0;
     f.session = static_cast<std::uint32_t>(word >> kSessionShift);
     return f;
@@ -55,43 +55,59 @@ ChannelTable::Fields ChannelTable::Update(int direction, Change change) {
     }
 }
 
-void ChannelTable::CloseDisplaced(const Fields& before, std::uint32_t nowInPlace) {
-    // The channel that was in place is out of place now: whoever took it out closes it, unless a
-    // call holds it, which closes it when it lets go (End sees it is no longer in place).
-    if (before.current != 0 && before.current != nowInPlace && before.current != before.held) {
-        Dispose(At(before.current));
+void ChannelTable::TakeOut(Fields& f, std::uint32_t* closeNow) {
+    *closeNow = 0;
+    if (f.current == 0) {
+        return;
     }
+    // While no channel is retired, a call in the direction holds the one in place (it took it
+    // when it began, and only it replaces it): it closes it as it leaves. With one retired
+    // already, the held one is that, and the one in place is nobody's.
+    if (f.calls > 0 && f.retired == 0) {
+        f.retired = f.current;
+    } else {
+        *closeNow = f.current;
+    }
+    f.current = 0;
 }
 
 ChannelTable::Hold ChannelTable::Begin(int direction) {
-    Hold hold;
-    const Fields before = Update(direction, [](Fields& f) {
-        if (!f.open || f.busy) {
-            return false;
-        }
-        f.busy = true;
-        f.held = f.current;
-        return true;
-    });
-    if (before.open && !before.busy) {
-        hold.channel = At(before.current);
-        hold.session = before.session;
-        hold.held = true;
+    const Fields before = Unpack(words_[direction].fetch_add(1));
+    if (before.calls != 0 || !before.open || before.retired != 0) {
+        Leave(direction);  // closed, or another call holds the direction
+        return Hold{};
     }
+    Hold hold;
+    hold.channel = At(before.current);
+    hold.session = before.session;
+    hold.held = true;
     return hold;
 }
 
 void ChannelTable::End(int direction, const Hold& hold) {
-    if (!hold.held) {
+    if (hold.held) {
+        Leave(direction);
+    }
+}
+
+void ChannelTable::Leave(int direction) {
+    const Fields before = Unpack(words_[direction].fetch_sub(1));
+    if (before.calls != 1 || before.retired == 0) {
         return;
     }
-    const Fields before = Update(direction, [](Fields& f) {
-        f.busy = false;
-        f.held = 0;
-        return true;
+    // The last call out closes what a Close or an Open took out of place under it, unless a call
+    // that was refused meanwhile, leaving as well, was quicker.
+    const std::uint32_t retired = before.retired;
+    bool mine = false;
+    Update(direction, [&](Fields& f) {
+        mine = f.calls == 0 && f.retired == retired;
+        if (mine) {
+            f.retired = 0;
+        }
+        return mine;
     });
-    if (before.held != 0 && before.held != before.current) {
-        Dispose(At(before.held));  // a Close or an Open took it out while this call held it
+    if (mine) {
+        Dispose(At(retired));
     }
 }
 
@@ -104,10 +120,10 @@ bool ChannelTable::Replace(int direction, Hold& hold, Channel* replacement) {
     const std::uint32_t index = IndexOf(replacement);
     bool replaced = false;
     const Fields before = Update(direction, [&](Fields& f) {
-        replaced = f.open && f.session == hold.session && f.current == f.held;
+        // No Close or Open since the hold began: the channel in place is still the held one.
+        replaced = f.open && f.session == hold.session && f.retired == 0;
         if (replaced) {
             f.current = index;
-            f.held = index;
         }
         return replaced;
     });
@@ -115,9 +131,7 @@ bool ChannelTable::Replace(int direction, Hold& hold, Channel* replacement) {
         Dispose(replacement);
         return false;
     }
-    if (before.held != 0) {
-        Dispose(At(before.held));  // out of place, and this call held it
-    }
+    Dispose(At(before.current));  // out of place, and this call held it
     hold.channel = replacement;
     return true;
 }
@@ -178,26 +192,28 @@ void ChannelTable::Dispose(Channel* channel) {
 void ChannelTable::Install(std::uint32_t session, Channel* read, Channel* write) {
     Channel* const channels[2] = {read, write};
     for (int direction : {kRead, kWrite}) {
-        const std::uint32_t index = IndexOf(channels[direction]);
-        const Fields before = Update(direction, [&](Fields& f) {
-            f.current = index;
+        std::uint32_t closeNow = 0;
+        Update(direction, [&](Fields& f) {
+            TakeOut(f, &closeNow);
+            f.current = IndexOf(channels[direction]);
             f.open = true;
             f.session = session;
             return true;
         });
-        CloseDisplaced(before, index);
+        Dispose(At(closeNow));
         Dispose(At(offered_[direction].exchange(0)));
     }
 }
 
 void ChannelTable::CloseAll() {
     for (int direction : {kRead, kWrite}) {
-        const Fields before = Update(direction, [](Fields& f) {
-            f.current = 0;
+        std::uint32_t closeNow = 0;
+        Update(direction, [&](Fields& f) {
+            TakeOut(f, &closeNow);
             f.open = false;
             return true;
         });
-        CloseDisplaced(before, 0);
+        Dispose(At(closeNow));
         Dispose(At(offered_[direction].exchange(0)));
     }
 }

@@ -1,10 +1,13 @@
 // Which channel each direction of the device object uses, kept so that a Close or an Open on any
 // thread can run while a read or a write is in progress: a channel is never closed under the call
 // that uses it, a channel that a recovering call opens never outlives the Close that ended its
-// session, and nothing leaks. Lock-free: one atomic word per direction holds the channel in place,
-// the one a call in progress holds, and the session; every decision to close a channel is taken
-// from a snapshot of that word that a compare-and-swap made current, so exactly one thread closes
-// each channel. No lock is taken and no system call is made while any thread waits on another.
+// session, and nothing leaks. Lock-free, and one atomic add to begin a call and one to end it on
+// the normal path: one word per direction holds the channel in place, a count of the calls in it,
+// a channel taken out of place while a call held it, whether the device is open, and the session.
+// Every decision to close a channel is taken from a snapshot of that word that an atomic
+// read-modify-write made, so exactly one thread closes each channel: whoever takes it out of
+// place, or, when a call held it, the last call out. No lock is taken and no system call is made
+// while a thread waits on another.
 //
 // The rule of use: one call at a time per direction holds a channel (one read thread and one
 // write thread); a second call that tries to hold the same direction at once gets nothing. Close
@@ -102,12 +105,12 @@ class ChannelTable {
     static constexpr std::size_t kChannels = 16;
     using Word = std::uint64_t;
 
-    // One direction's word: the channel in place, the one a call holds, whether the device is
-    // open, and the session. Channels are named by their index in channels_ plus one; 0 is none.
+    // One direction's word. Channels are named by their index in channels_ plus one; 0 is none.
     struct Fields {
-        std::uint32_t current = 0;
-        std::uint32_t held = 0;
-        bool busy = false;
+        std::uint32_t calls = 0;    // calls in the direction: the holder, and one refused at once
+        std::uint32_t current = 0;  // the channel in place
+        std::uint32_t retired = 0;  // taken out of place while a call held it: the last call out
+                                    // closes it
         bool open = false;
         std::uint32_t session = 0;
     };
@@ -120,8 +123,11 @@ class ChannelTable {
     // whether to swap at all); returns the fields it replaced, or the ones it left alone.
     template <typename Change>
     Fields Update(int direction, Change change);
-    // Closes what a word change took out of place, unless a call still holds it.
-    void CloseDisplaced(const Fields& before, std::uint32_t nowInPlace);
+    // Leaves the direction (one call fewer); the last call out closes a retired channel.
+    void Leave(int direction);
+    // Takes the channel in place out of place for a Close or an Open: closed now, or retired
+    // for the last call out when a call may hold it.
+    static void TakeOut(Fields& f, std::uint32_t* closeNow);
 
     Channel channels_[kChannels];
     std::atomic<bool> taken_[kChannels] = {};

@@ -1,11 +1,20 @@
 # cmake -DRELEASE=<folder> -DPLATFORM=<name> -DJAVAP=<javap> -P check-release.cmake
+# cmake -DDEB_TREE=<folder> -DPLATFORM=linux-<machine> -DJAVAP=<javap> -P check-release.cmake
 # Checks one release folder as an integrator receives it: exactly the expected files, their
 # checksums, each library exporting exactly its native methods, the Linux libraries built on
 # hidraw and the Windows DLLs on the HID class library (never the simulated bus), and the jar's
-# classes loadable by Java 8.
+# classes loadable by Java 8. With DEB_TREE, the same checks of the libraries and the jar of the
+# Debian packages unpacked into that folder, where they install them.
 list(APPEND CMAKE_MODULE_PATH ${CMAKE_CURRENT_LIST_DIR}/../cmake)
 include(QuenExports)
-get_filename_component(folder ${RELEASE}/${PLATFORM} ABSOLUTE)
+if(DEB_TREE)
+    string(REGEX REPLACE "^linux-" "" machine ${PLATFORM})
+    set(folder ${DEB_TREE}/usr/lib/${machine}-linux-gnu/jni)
+    set(jar ${DEB_TREE}/usr/share/java/quenlink.jar)
+else()
+    get_filename_component(folder ${RELEASE}/${PLATFORM} ABSOLUTE)
+    set(jar ${folder}/quenlink.jar)
+endif()
 if(NOT IS_DIRECTORY ${folder})
     message(FATAL_ERROR "${folder} is missing: run scripts/release.sh")
 endif()
@@ -38,17 +47,19 @@ else()
 endif()
 list(APPEND expected quenlink.jar README.txt SHA256SUMS)
 
-file(GLOB present RELATIVE ${folder} ${folder}/*)
-list(SORT present)
-list(SORT expected)
-if(NOT present STREQUAL expected)
-    message(FATAL_ERROR "${PLATFORM} holds\n  ${present}\nexpected\n  ${expected}")
-endif()
+if(NOT DEB_TREE)
+    file(GLOB present RELATIVE ${folder} ${folder}/*)
+    list(SORT present)
+    list(SORT expected)
+    if(NOT present STREQUAL expected)
+        message(FATAL_ERROR "${PLATFORM} holds\n  ${present}\nexpected\n  ${expected}")
+    endif()
 
-execute_process(COMMAND sha256sum --quiet -c SHA256SUMS WORKING_DIRECTORY ${folder}
-                RESULT_VARIABLE rc)
-if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "${PLATFORM}: SHA256SUMS does not match the files")
+    execute_process(COMMAND sha256sum --quiet -c SHA256SUMS WORKING_DIRECTORY ${folder}
+                    RESULT_VARIABLE rc)
+    if(NOT rc EQUAL 0)
+        message(FATAL_ERROR "${PLATFORM}: SHA256SUMS does not match the files")
+    endif()
 endif()
 
 foreach(library IN LISTS libraries)
@@ -94,11 +105,15 @@ foreach(library IN LISTS libraries)
     endif()
 endforeach()
 
-execute_process(COMMAND ${CMAKE_COMMAND} -DJAVAP=${JAVAP} -DJAR=${folder}/quenlink.jar
+execute_process(COMMAND ${CMAKE_COMMAND} -DJAVAP=${JAVAP} -DJAR=${jar}
                         "-DCLASSES=${QUEN_JAVA_CLASSES}"
                         -P ${CMAKE_CURRENT_LIST_DIR}/../tests/java/check_class_version.cmake
                 RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
     message(FATAL_ERROR "${PLATFORM}: quenlink.jar's classes are not all Java 8 class files")
 endif()
-message(STATUS "${PLATFORM}: ${expected}")
+if(DEB_TREE)
+    message(STATUS "${DEB_TREE}: the libraries and the jar of ${PLATFORM}")
+else()
+    message(STATUS "${PLATFORM}: ${expected}")
+endif()

@@ -48,7 +48,7 @@ JNIEXPORT jcharArray JNICALL Java_com_quendal_javapos_usb_QuenHIDScaleOper_read(
 
 JNIEXPORT jstring JNICALL Java_com_quendal_javapos_usb_QuenHIDScaleOper_DeviceState(JNIEnv* env,
                                                                                     jclass) {
-    char text[256];
+    char text[kStateTextCapacity];
     DescribeState(device, kScaleChoice, text, sizeof text);
     return NewStringOf(env, text);
 }

@@ -66,7 +66,7 @@ JNIEXPORT jboolean JNICALL Java_com_quendal_javapos_usb_QuenHIDOper_SetMode(JNIE
 
 JNIEXPORT jstring JNICALL Java_com_quendal_javapos_usb_QuenHIDOper_DeviceState(JNIEnv* env,
                                                                                jclass) {
-    char text[256];
+    char text[kStateTextCapacity];
     DescribeState(device, *opened.load(), text, sizeof text);
     return NewStringOf(env, text);
 }

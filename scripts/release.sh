@@ -3,13 +3,18 @@
 # each: release/linux-x86_64, release/linux-aarch64, release/windows-x86, release/windows-x64, and
 # release/quenlink-<version>-<platform>.tar.gz / .zip. Each folder holds that platform's shipped
 # libraries (never the simulated-bus builds), quenlink.jar, the probe, a README and SHA256SUMS.
-# The Linux builds also give the Debian packages release/quenlink_<version>_amd64.deb and
-# release/quenlink_<version>_arm64.deb (packaging/deb/make-deb.sh).
+# With the Linux platforms come the Debian packages, built from the source package in debian/ by
+# dpkg-buildpackage in a Debian 12 build root (scripts/lib/deb-build.sh), amd64 natively and arm64
+# as a cross build: release/quenlink_<version>.dsc with its tarball, and each binary package
+# under Debian's file name (<package>_<version>_<amd64|arm64|all>.deb); their build logs,
+# .buildinfo and .changes files go to build/release/debian.
 # Builds everything afresh in build/release; installs the cross compilers with apt when missing.
 # Usage: scripts/release.sh [platform...]   (default: all four)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib/packages.sh
+source scripts/lib/deb-cache.sh
+source scripts/lib/deb-build.sh
 
 platforms=("$@")
 [ ${#platforms[@]} -gt 0 ] || platforms=(linux-x86_64 linux-aarch64 windows-x86 windows-x64)
@@ -47,14 +52,6 @@ build_platform() {
     rm -rf "$out/_CPack_Packages"
     echo "$platform:"
     (cd "$out/$platform" && ls -l | awk 'NR > 1 { printf "  %-22s %9d bytes\n", $9, $5 }')
-    local arch
-    case $platform in
-        linux-x86_64) arch=amd64 ;;
-        linux-aarch64) arch=arm64 ;;
-        *) return 0 ;;
-    esac
-    rm -f "$out"/quenlink_*_"$arch".deb
-    bash packaging/deb/make-deb.sh "$build" "$out" >/dev/null
 }
 
 if [[ " ${platforms[*]} " != *" linux-x86_64 "* ]] && [ ! -f "$jar_build/java/quenlink.jar" ]; then
@@ -63,5 +60,18 @@ fi
 for platform in "${platforms[@]}"; do
     build_platform "$platform"
 done
+
+if [[ " ${platforms[*]} " == *" linux-"* ]]; then
+    # The packages' version is the project's; the changelog must have an entry for it.
+    version=$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$jar_build/CMakeCache.txt")
+    changelog_version=$(dpkg-parsechangelog -l debian/changelog -S Version)
+    if [ "$version" != "$changelog_version" ]; then
+        echo "release: version $version has no entry in debian/changelog" \
+            "(its newest is $changelog_version)" >&2
+        exit 1
+    fi
+    deb_build_packages "$PWD" "$out" "$builds/debian"
+fi
 echo "archives and packages:"
-(cd "$out" && ls -l quenlink[-_]* | awk '{ printf "  %-40s %9d bytes\n", $9, $5 }')
+(cd "$out" && ls -l quenlink-[0-9]* quenlink_* ./*.deb 2>/dev/null |
+    awk '{ sub("^./", "", $9); printf "  %-44s %9d bytes\n", $9, $5 }' || true)

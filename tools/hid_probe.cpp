@@ -3,8 +3,9 @@
 // the scale bridges would take, and checks that each can be opened. With --read it opens one of
 // them as the bridge does and prints every read as the bridge would hand it to Java.
 //
-//   hid_probe                                   list and check
-//   hid_probe --read scanner|scale [--mode segmented] [--seconds N]
+//   hid_probe                                             list and check
+//   hid_probe --read scanner [--mode segmented] [--seconds N]
+//   hid_probe --read scale [--seconds N]                  (a scale has no segmented mode)
 //
 // Exit status: 0 found (and opened), 1 not found, 2 found but cannot be opened, 64 bad usage.
 #include <chrono>
@@ -18,9 +19,6 @@
 #include "bridge/maker_device.h"
 #include "scale/scale_device.h"
 #include "scanner/scanner_device.h"
-#if !defined(_WIN32)
-#include "hid/hidraw/node_group.h"
-#endif
 
 namespace {
 
@@ -38,12 +36,7 @@ void OnInterrupt(int) {
 const char* FailureText(OpenFailure failure) {
     switch (failure) {
         case OpenFailure::PermissionDenied:
-#if defined(_WIN32)
-            return "access denied";
-#else
-            return "permission denied: install the udev rule 70-quenlink.rules (see the README)"
-                   " and plug the device in again";
-#endif
+            return "permission denied";
         case OpenFailure::Busy:
             return "busy: another program holds it";
         case OpenFailure::NotFound:
@@ -56,20 +49,12 @@ const char* FailureText(OpenFailure failure) {
 }
 
 void PrintCannotOpen(const char* what, const char* path, OpenFailure failure) {
-#if !defined(_WIN32)
-    // The rule's group form is in place, but this user is outside the group: installing the rule
-    // again would not help.
-    char group[64];
-    if (failure == OpenFailure::PermissionDenied &&
-        quen::hid::hidraw::NodeGroupLacksUs(path, group, sizeof group)) {
-        std::printf(
-            "%s: %s cannot be opened: permission denied: the udev rule gives it to group %s, and"
-            " this user is not in it: add the user to that group and start again\n",
-            what, path, group);
-        return;
-    }
-#endif
-    std::printf("%s: %s cannot be opened: %s\n", what, path, FailureText(failure));
+    // What to do about a refusal, as the state a till shows says it too.
+    char hint[512];
+    const bool hinted =
+        failure == OpenFailure::PermissionDenied && platform::AccessHint(path, hint, sizeof hint);
+    std::printf("%s: %s cannot be opened: %s%s%s\n", what, path, FailureText(failure),
+                hinted ? ": " : "", hinted ? hint : "");
 }
 
 // What the bridges would take: found through the very search the bridges use.
@@ -238,10 +223,12 @@ int ReadLoop(Device& device, std::int32_t capacity, UsageChoice choice, const ch
     return kFound;
 }
 
-int Usage() {
+int Usage(const char* program) {
     std::fprintf(stderr,
-                 "usage: hid_probe\n"
-                 "       hid_probe --read scanner|scale [--mode segmented] [--seconds N]\n");
+                 "usage: %s\n"
+                 "       %s --read scanner [--mode segmented] [--seconds N]\n"
+                 "       %s --read scale [--seconds N]\n",
+                 program, program, program);
     return kUsage;
 }
 
@@ -265,10 +252,10 @@ int main(int argc, char** argv) {
         } else if (std::strcmp(argv[i], "--seconds") == 0 && hasValue) {
             seconds = std::strtol(argv[++i], nullptr, 10);
             if (seconds <= 0) {
-                return Usage();
+                return Usage(argv[0]);
             }
         } else {
-            return Usage();
+            return Usage(argv[0]);
         }
     }
     if (what != nullptr && std::strcmp(what, "scanner") == 0) {
@@ -280,5 +267,5 @@ int main(int argc, char** argv) {
         static quen::scale::ScaleHIDDevice scale;
         return ReadLoop(scale, quen::scale::kBlockCapacity, kScaleChoice, "scale", seconds);
     }
-    return Usage();
+    return Usage(argv[0]);
 }

@@ -5,7 +5,8 @@
 //   - input reports handed to uhid, queued at once or by a sender thread at a set moment with a
 //     CLOCK_MONOTONIC stamp (System.nanoTime's clock) taken just before the UHID_INPUT2 write;
 //   - the floors: poll (with the scanner's 500 ms time-out, or with none) + read on fds of their
-//     own on the same hidraw node, into a new Java array.
+//     own on the same hidraw node, into a new Java array;
+//   - the maker's IDs the bridge searches by, for the peers to search by the same.
 // Benchmark-only: never in lib/, never installed. Java calls it from one thread at a time, except
 // that the sender thread runs beside a blocked read.
 #include <jni.h>
@@ -165,6 +166,17 @@ JNIEXPORT jboolean JNICALL Java_com_quendal_bench_Uhid_unplugLast(JNIEnv*, jclas
     devices.pop_back();
     nodes.pop_back();
     return JNI_TRUE;
+}
+
+JNIEXPORT jintArray JNICALL Java_com_quendal_bench_Uhid_scannerIds(JNIEnv* env, jclass) {
+    const jint ids[] = {quen::bridge::kMakerVendorId, quen::bridge::kMakerUsagePage,
+                        quen::bridge::kScannerUsage, quen::bridge::kScannerUsageAlternate};
+    constexpr jsize kCount = sizeof ids / sizeof ids[0];
+    jintArray array = env->NewIntArray(kCount);
+    if (array != nullptr) {
+        env->SetIntArrayRegion(array, 0, kCount, ids);
+    }
+    return array;
 }
 
 JNIEXPORT jstring JNICALL Java_com_quendal_bench_Uhid_node(JNIEnv* env, jclass, jint index) {

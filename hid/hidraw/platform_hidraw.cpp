@@ -64,6 +64,23 @@ struct InterfaceAddress {
     unsigned node = 0;
     unsigned collection = 0;  // from 1, in descriptor order
     DeviceIdentity identity;
+
+    bool operator==(const InterfaceAddress& other) const {
+        return node == other.node && collection == other.collection && identity == other.identity;
+    }
+};
+
+// What a query asks of an interface.
+struct QueryRecord {
+    InterfaceAttributes attributes;
+    InterfaceCaps caps;
+};
+
+// One interface of a snapshot: where it is, and what sysfs said of it when the snapshot was
+// taken.
+struct ListedInterface {
+    InterfaceAddress address;
+    QueryRecord described;
 };
 
 // FNV-1a: tells descriptors apart; nothing here guards against a forged one.
@@ -125,13 +142,20 @@ bool ParsePath(const char* path, InterfaceAddress* out) {
     return true;
 }
 
-// The interface a path names, as sysfs describes it now: false when the node holds another
-// device than the path was listed for, or no longer that collection.
-bool Describe(const char* path, InterfaceAttributes* attributes, InterfaceCaps* caps) {
-    InterfaceAddress address;
-    if (!ParsePath(path, &address)) {
-        return false;
-    }
+QueryRecord DescribedBy(const hidraw::HidrawNode& node, const TopLevelCollection& tlc) {
+    QueryRecord described;
+    described.attributes.vendorId = node.vendorId;
+    described.attributes.productId = node.productId;
+    described.caps.usage = tlc.usage;
+    described.caps.usagePage = tlc.usagePage;
+    described.caps.inputReportByteLength = tlc.inputReportByteLength;
+    described.caps.outputReportByteLength = tlc.outputReportByteLength;
+    return described;
+}
+
+// The interface an address names, as sysfs describes it now: false when the node holds another
+// device than the address was listed for, or no longer that collection.
+bool Describe(const InterfaceAddress& address, QueryRecord* described) {
     std::unique_ptr<hidraw::HidrawNode> scratch(new (std::nothrow) hidraw::HidrawNode);
     ReportDescriptorSummary summary;
     if (!scratch || !ReadAndParseNode(address.node, &summary, scratch.get()) ||
@@ -139,13 +163,7 @@ bool Describe(const char* path, InterfaceAttributes* attributes, InterfaceCaps* 
         address.collection > summary.collectionCount) {
         return false;
     }
-    const TopLevelCollection& tlc = summary.collections[address.collection - 1];
-    attributes->vendorId = scratch->vendorId;
-    attributes->productId = scratch->productId;
-    caps->usage = tlc.usage;
-    caps->usagePage = tlc.usagePage;
-    caps->inputReportByteLength = tlc.inputReportByteLength;
-    caps->outputReportByteLength = tlc.outputReportByteLength;
+    *described = DescribedBy(*scratch, summary.collections[address.collection - 1]);
     return true;
 }
 
@@ -194,11 +212,6 @@ OpenFailure FailureFromErrno(int error) {
     }
 }
 
-struct QueryRecord {
-    InterfaceAttributes attributes;
-    InterfaceCaps caps;
-};
-
 hidraw::HidrawChannel* AsChannel(NativeHandle handle) {
     return reinterpret_cast<hidraw::HidrawChannel*>(handle);
 }
@@ -206,8 +219,17 @@ hidraw::HidrawChannel* AsChannel(NativeHandle handle) {
 }  // namespace
 
 struct InterfaceList {
-    std::vector<InterfaceAddress> entries;
+    std::vector<ListedInterface> entries;
 };
+
+namespace {
+
+// The snapshot this thread walks now: a search lists every node and then queries the interfaces
+// of the vendor it looks for, and the snapshot already holds what sysfs said of each, so the
+// queries need not read and parse every descriptor a second time.
+thread_local const InterfaceList* walked = nullptr;
+
+}  // namespace
 
 namespace hidraw {
 
@@ -233,9 +255,12 @@ InterfaceList* OpenInterfaceList() {
             continue;
         }
         for (unsigned c = 1; c <= summary.collectionCount; ++c) {
-            list->entries.push_back(InterfaceAddress{node, c, IdentityOf(*scratch)});
+            list->entries.push_back(
+                ListedInterface{InterfaceAddress{node, c, IdentityOf(*scratch)},
+                                DescribedBy(*scratch, summary.collections[c - 1])});
         }
     }
+    walked = list.get();
     return list.release();
 }
 
@@ -244,7 +269,7 @@ PathStatus InterfacePath(InterfaceList* list, std::uint32_t index, char* path,
     if (index >= list->entries.size()) {
         return PathStatus::End;
     }
-    const InterfaceAddress& entry = list->entries[index];
+    const InterfaceAddress& entry = list->entries[index].address;
     const int length = std::snprintf(path, capacity, "%s/hidraw%u#%u@%04x:%04x:%08x", roots.dev,
                                      entry.node, entry.collection, entry.identity.vendorId,
                                      entry.identity.productId, entry.identity.descriptorDigest);
@@ -255,14 +280,29 @@ PathStatus InterfacePath(InterfaceList* list, std::uint32_t index, char* path,
 }
 
 void CloseInterfaceList(InterfaceList* list) {
+    if (walked == list) {
+        walked = nullptr;
+    }
     delete list;
 }
 
 NativeHandle OpenQueryHandle(const char* path) {
     // Everything a query needs is in sysfs: no need to open the node, so interfaces this user
     // may not open can still be listed and examined.
+    InterfaceAddress address;
+    if (!ParsePath(path, &address)) {
+        return kInvalidHandle;
+    }
     QueryRecord described;
-    if (!Describe(path, &described.attributes, &described.caps)) {
+    const ListedInterface* listed = nullptr;
+    if (walked != nullptr) {
+        for (const ListedInterface& entry : walked->entries) {
+            listed = entry.address == address ? &entry : listed;
+        }
+    }
+    if (listed != nullptr) {
+        described = listed->described;
+    } else if (!Describe(address, &described)) {
         return kInvalidHandle;
     }
     QueryRecord* record = new (std::nothrow) QueryRecord(described);
@@ -323,13 +363,20 @@ OpenFailure LastOpenFailure() {
 bool AccessHint(const char* path, char* text, std::size_t capacity) {
     char group[64];
     if (hidraw::NodeGroupLacksUs(path, group, sizeof group)) {
-        std::snprintf(text, capacity, "add the user to group %s", group);
-    } else {
-        // No rule of ours applies, or only its seat form (uaccess), which covers the user at the
-        // till's seat but not a service user or a remote session.
+        // The rule's group form is in place, but this user is outside the group: installing the
+        // rule again would not help.
         std::snprintf(text, capacity,
-                      "install the udev rule 70-quenlink.rules (its group form for a service or "
-                      "remote user)");
+                      "the udev rule gives it to group %s, and this user is not in it: add the "
+                      "user to that group and start again",
+                      group);
+    } else {
+        // No rule of ours applies, or only its seat form (uaccess), which reaches the user logged
+        // in at the till's own seat but not a service user or a login over SSH.
+        std::snprintf(text, capacity,
+                      "install the udev rule 70-quenlink.rules (see the README) and plug the "
+                      "device in again; its first form reaches only a user logged in at the "
+                      "till's own seat, so over SSH or for a service user use its group form and "
+                      "add the user to that group");
     }
     return true;
 }

@@ -1,6 +1,7 @@
 #include "hid/hidraw/report_descriptor.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace quen::hid::hidraw {
 namespace {
@@ -18,6 +19,8 @@ enum MainTag : std::uint8_t {
 
 enum GlobalTag : std::uint8_t {
     kUsagePage = 0x0,
+    kLogicalMinimum = 0x1,
+    kLogicalMaximum = 0x2,
     kReportSize = 0x7,
     kReportId = 0x8,
     kReportCount = 0x9,
@@ -25,10 +28,15 @@ enum GlobalTag : std::uint8_t {
     kPop = 0xB,
 };
 
-constexpr std::uint8_t kUsageTag = 0x0;  // the one local item that matters here
+enum LocalTag : std::uint8_t {
+    kUsage = 0x0,
+    kUsageMinimum = 0x1,
+    kUsageMaximum = 0x2,
+    kDelimiter = 0xA,
+};
 
-// The kernel reads every prefix with tag 0xF as a long item (fetch_item, HID_ITEM_TAG_LONG),
-// not only the 0xFE that the USB HID standard names.
+// The kernel reads every prefix with tag 0xF as a long item (fetch_item, HID_ITEM_TAG_LONG), not
+// only the 0xFE that the USB HID standard names, and refuses a descriptor that has one.
 constexpr std::uint8_t kLongItemTag = 0xF;
 
 // Report types, as indexes of the per-type tables.
@@ -36,39 +44,47 @@ enum ReportType : std::size_t { kInputReport = 0, kOutputReport = 1, kFeatureRep
 constexpr std::size_t kReportTypes = 3;
 constexpr std::size_t kReportIds = 256;
 
-// Deeper than the kernel's own stack (4), so every descriptor the kernel takes is taken here.
-constexpr std::size_t kGlobalStackDepth = 8;
-
-// Report totals are kept in bits up to this cap: anything at or past it is longer than a 16-bit
-// length can state, so the exact figure no longer matters and no sum can overflow.
-constexpr std::uint32_t kBitCap = std::uint32_t{0x10000} * 8;
+// The kernel's limits (include/linux/hid.h, hid-core.c): past them it refuses the descriptor.
+constexpr std::size_t kGlobalStackDepth = 4;  // HID_GLOBAL_STACK_SIZE
+constexpr std::uint32_t kMaxReportSize = 256;
+constexpr std::uint32_t kMaxUsages = 12288;  // HID_MAX_USAGES: report count and usage list
+// A report of more bits does not fit usbhid's buffer (HID_MAX_BUFFER_SIZE, 16384 bytes) with
+// its ID byte. uhid's buffer is 4096 bytes; USB devices are what the platform meets.
+constexpr std::uint32_t kMaxReportBits = (16384 - 1) * 8;
 
 struct Item {
-    bool isLong = false;  // a long item: no tag defined for one, so it is skipped
     std::uint8_t type = 0;
     std::uint8_t tag = 0;
     std::uint8_t dataSize = 0;
     std::uint32_t value = 0;  // the data bytes, little-endian, unsigned
 };
 
-// Walks the items of a descriptor, never reading past its end.
+// The data as the kernel's item_sdata reads it: sign-extended from its own width.
+std::int32_t SignedValue(const Item& item) {
+    switch (item.dataSize) {
+        case 1:
+            return static_cast<std::int8_t>(item.value);
+        case 2:
+            return static_cast<std::int16_t>(item.value);
+        case 4:
+            return static_cast<std::int32_t>(item.value);
+        default:
+            return 0;
+    }
+}
+
+// Walks the short items of a descriptor, never reading past its end.
 class ItemReader {
   public:
     ItemReader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
 
     bool AtEnd() const { return at_ == size_; }
 
-    // Reads the next item; false when its data would run past the end.
+    // Reads the next item; false for a long item and for data that would run past the end.
     bool Next(Item* item) {
         const std::uint8_t prefix = data_[at_];
         if (prefix >> 4 == kLongItemTag) {
-            // The prefix, bDataSize, bLongItemTag, then bDataSize bytes.
-            if (size_ - at_ < 3 || size_ - at_ - 3 < data_[at_ + 1]) {
-                return false;
-            }
-            item->isLong = true;
-            at_ += 3 + std::size_t{data_[at_ + 1]};
-            return true;
+            return false;
         }
         static constexpr std::uint8_t kDataSizes[4] = {0, 1, 2, 4};
         const std::uint8_t dataSize = kDataSizes[prefix & 0x3];
@@ -79,7 +95,6 @@ class ItemReader {
         for (std::uint8_t i = 0; i < dataSize; ++i) {
             value |= std::uint32_t{data_[at_ + 1 + i]} << (8 * i);
         }
-        item->isLong = false;
         item->type = static_cast<std::uint8_t>((prefix >> 2) & 0x3);
         item->tag = static_cast<std::uint8_t>(prefix >> 4);
         item->dataSize = dataSize;
@@ -94,20 +109,30 @@ class ItemReader {
     std::size_t at_ = 0;
 };
 
-// The global items that decide report layout; Push and Pop save and restore all of it.
+// The global items that decide report layout and naming; Push and Pop save and restore all of it.
 struct GlobalState {
-    std::uint16_t usagePage = 0;
+    std::uint32_t usagePage = 0;  // all 32 bits: the kernel compares them whole
+    std::int32_t logicalMinimum = 0;
+    std::int32_t logicalMaximum = 0;
     std::uint32_t reportSize = 0;
     std::uint32_t reportCount = 0;
     std::uint8_t reportId = 0;
 };
 
-std::uint16_t ByteLength(std::uint64_t bits) {
-    if (bits == 0) {
-        return 0;
-    }
-    const std::uint64_t bytes = (bits + 7) / 8 + 1;
-    return static_cast<std::uint16_t>(std::min<std::uint64_t>(bytes, 0xFFFF));
+// What the kernel keeps of the local items until the next main item, as far as naming a
+// collection needs it: how many usages there are, the first, and on which pages short ones were
+// read (one bit per page).
+struct LocalState {
+    std::uint32_t usageCount = 0;
+    std::uint32_t firstUsage = 0;  // page in the upper half
+    bool firstExtended = false;    // given with its own page (four data bytes)
+    std::uint32_t usageMinimum = 0;
+    unsigned delimiterDepth = 0;
+    unsigned delimiterSet = 0;  // delimiter sets opened: usages after the first set are ignored
+};
+
+std::uint16_t ByteLength(std::uint32_t bits) {
+    return bits == 0 ? 0 : static_cast<std::uint16_t>((bits + 7) / 8 + 1);
 }
 
 class Parser {
@@ -121,9 +146,6 @@ class Parser {
             if (!reader.Next(&item)) {
                 return false;
             }
-            if (item.isLong) {
-                continue;
-            }
             bool ok = true;
             switch (item.type) {
                 case kMain:
@@ -134,7 +156,7 @@ class Parser {
                     ok = Global(item);
                     break;
                 case kLocal:
-                    Local(item);
+                    ok = Local(item);
                     break;
                 default:
                     break;  // reserved: nothing defined, nothing to do
@@ -143,9 +165,18 @@ class Parser {
                 return false;
             }
         }
-        // A collection left open never ends its reports. Once a device numbers its reports,
-        // every report starts with its ID, so data declared without one has no report to be in.
-        return depth_ == 0 && !(out_->numbered && unnumberedData_);
+        // A collection left open never ends its reports; a delimiter left open, the kernel
+        // refuses too.
+        if (depth_ != 0 || local_.delimiterDepth != 0) {
+            return false;
+        }
+        // Without numbered input reports every input report is one, and a channel takes them all.
+        if (!out_->numbered) {
+            for (std::size_t i = 0; i < out_->collectionCount; ++i) {
+                out_->collections[i].inputReportIds = ReportIdSet{};
+            }
+        }
+        return true;
     }
 
   private:
@@ -176,15 +207,10 @@ class Parser {
         if (out_->collectionCount == kMaxTopLevelCollections) {
             return false;
         }
-        if (!usageSeen_) {
-            return true;
-        }
-        if (laterPagesOverflow_) {
-            return false;  // more usage pages than kept: cannot tell the kernel's page
-        }
+        const std::uint32_t usage = FirstUsage();
         TopLevelCollection& collection = out_->collections[out_->collectionCount];
-        collection.usagePage = FirstUsagePage();
-        collection.usage = usage_;
+        collection.usagePage = static_cast<std::uint16_t>(usage >> 16);
+        collection.usage = static_cast<std::uint16_t>(usage);
         return true;
     }
 
@@ -202,17 +228,14 @@ class Parser {
         if (depth_ == 0) {
             return false;  // data that belongs to no collection
         }
-        const std::uint64_t bits = std::uint64_t{global_.reportSize} * global_.reportCount;
+        // The kernel checks the range at every data item, padding included (hid_add_field).
+        const std::int32_t min = global_.logicalMinimum;
+        const std::int32_t max = global_.logicalMaximum;
+        if (min < 0 ? max < min
+                    : static_cast<std::uint32_t>(max) < static_cast<std::uint32_t>(min)) {
+            return false;
+        }
         const std::uint8_t id = global_.reportId;
-        // An item of no bits declares no field, but the kernel still registers its report ID
-        // (hid_add_field) and delivers that report: it belongs to this collection. Without an
-        // ID it declares nothing.
-        if (bits == 0 && id == 0) {
-            return true;
-        }
-        if (id == 0) {
-            unnumberedData_ = true;
-        }
         // Windows ties each report ID to one top-level collection; a report the node delivers
         // must be attributable to exactly one interface.
         const auto collectionTag = static_cast<std::uint8_t>(out_->collectionCount + 1);
@@ -221,17 +244,26 @@ class Parser {
         } else if (reportOwner_[id] != collectionTag) {
             return false;
         }
+        // Size and count are at most 256 and 12288, so one item adds at most 2^22 bits, and the
+        // total stays far from overflowing before it passes the limit.
+        std::uint32_t& total = bits_[type][id];
+        total += global_.reportSize * global_.reportCount;
+        if (total > kMaxReportBits) {
+            return false;
+        }
         // An ID's totals are thus all in the open collection, whose length of each type (Windows'
         // longest report of that type, in whole bytes, plus the ID byte) grows with them.
-        std::uint32_t& total = bits_[type][id];
-        total = static_cast<std::uint32_t>(std::min<std::uint64_t>(total + bits, kBitCap));
         TopLevelCollection& collection = out_->collections[out_->collectionCount];
         std::uint16_t* const lengths[kReportTypes] = {&collection.inputReportByteLength,
                                                       &collection.outputReportByteLength,
                                                       &collection.featureReportByteLength};
         *lengths[type] = std::max(*lengths[type], ByteLength(total));
-        if (type == kInputReport && id != 0) {
+        // Every input item declares its report, also one of no bits (the kernel registers the
+        // report in hid_add_field before it looks at the size) and one without an ID: on a
+        // device that numbers its input reports that one arrives as ID 0.
+        if (type == kInputReport) {
             collection.inputReportIds.Add(id);
+            out_->numbered = out_->numbered || id != 0;
         }
         return true;
     }
@@ -239,21 +271,28 @@ class Parser {
     bool Global(const Item& item) {
         switch (item.tag) {
             case kUsagePage:
-                // A page is 16 bits; wider data keeps its low half, as the kernel does.
-                global_.usagePage = static_cast<std::uint16_t>(item.value);
+                global_.usagePage = item.value;
+                return true;
+            case kLogicalMinimum:
+                global_.logicalMinimum = SignedValue(item);
+                return true;
+            case kLogicalMaximum:
+                // Read as signed only when the minimum is negative, as the kernel does.
+                global_.logicalMaximum = global_.logicalMinimum < 0
+                                             ? SignedValue(item)
+                                             : static_cast<std::int32_t>(item.value);
                 return true;
             case kReportSize:
                 global_.reportSize = item.value;
-                return true;
+                return item.value <= kMaxReportSize;
             case kReportCount:
                 global_.reportCount = item.value;
-                return true;
+                return item.value <= kMaxUsages;
             case kReportId:
                 if (item.value == 0 || item.value >= kReportIds) {
                     return false;  // 0 is reserved; the ID travels in one byte
                 }
                 global_.reportId = static_cast<std::uint8_t>(item.value);
-                out_->numbered = true;
                 return true;
             case kPush:
                 if (stackSize_ == kGlobalStackDepth) {
@@ -267,51 +306,110 @@ class Parser {
                 }
                 global_ = stack_[--stackSize_];
                 return true;
+            case 0xC:
+            case 0xD:
+            case 0xE:
+                return false;  // no such global item: the kernel refuses it
             default:
-                return true;  // logical/physical extents, units: no bearing on layout
+                return true;  // physical extents, units: no bearing on layout or naming
         }
     }
 
-    // Only the first usage before a collection matters: it names the collection. A usage with
-    // four data bytes carries its page in the upper half. A shorter one takes the page in force
-    // when it is read, and then, as the kernel does (hid_concatenate_last_usage_page, since 5.3),
-    // the page in force at the main item, unless a later short usage was read on that page. So
-    // the pages of the later short usages are kept too.
-    void Local(const Item& item) {
-        if (item.tag != kUsageTag) {
-            return;
+    bool Local(const Item& item) {
+        switch (item.tag) {
+            case kDelimiter:
+                if (item.value != 0) {
+                    if (local_.delimiterDepth != 0) {
+                        return false;  // nested
+                    }
+                    ++local_.delimiterDepth;
+                    ++local_.delimiterSet;
+                } else if (local_.delimiterDepth == 0) {
+                    return false;  // a close with none open
+                } else {
+                    --local_.delimiterDepth;
+                }
+                return true;
+            case kUsage:
+                return AlternateUsage() || AddUsages(item.value, 1, item.dataSize);
+            case kUsageMinimum:
+                if (!AlternateUsage()) {
+                    local_.usageMinimum = item.value;
+                }
+                return true;
+            case kUsageMaximum:
+                return AlternateUsage() || AddUsageRange(item.value, item.dataSize);
+            default:
+                return true;  // designators, strings
         }
-        const bool extended = item.dataSize == 4;
-        if (!usageSeen_) {
-            usageSeen_ = true;
-            usageExtended_ = extended;
-            usagePage_ =
-                extended ? static_cast<std::uint16_t>(item.value >> 16) : global_.usagePage;
-            usage_ = static_cast<std::uint16_t>(item.value);
-        } else if (!extended && !LaterUsageOnPage(global_.usagePage)) {
-            if (laterPageCount_ == kLaterPagesKept) {
-                laterPagesOverflow_ = true;
-            } else {
-                laterPages_[laterPageCount_++] = global_.usagePage;
+    }
+
+    // The kernel keeps the usages of the first delimiter set and ignores those of later ones.
+    bool AlternateUsage() const { return local_.delimiterSet > 1; }
+
+    // Usage Maximum adds every usage from the minimum up, as the kernel does, in its 32-bit
+    // arithmetic: a range that would pass the usage list's end is cut to fit it (and one that
+    // then ends at 0 is refused); one that ends at 0xFFFFFFFF never ends and overruns the list.
+    bool AddUsageRange(std::uint32_t maximum, std::uint8_t dataSize) {
+        const std::uint32_t minimum = local_.usageMinimum;
+        std::uint32_t last = maximum;
+        if ((last - minimum) + local_.usageCount >= kMaxUsages) {
+            last = kMaxUsages - local_.usageCount + minimum - 1;
+            if (last == 0) {
+                return false;
             }
         }
+        if (minimum > last) {
+            return true;  // an empty range
+        }
+        if (last == 0xFFFFFFFF) {
+            return false;
+        }
+        return AddUsages(minimum, std::uint64_t{last} - minimum + 1, dataSize);
     }
 
-    bool LaterUsageOnPage(std::uint16_t page) const {
-        return std::find(laterPages_, laterPages_ + laterPageCount_, page) !=
-               laterPages_ + laterPageCount_;
+    // Adds `count` usages from `first` on. A usage of up to two data bytes takes the page in
+    // force now (hid_add_usage), which may change again at the main item (FirstUsage).
+    bool AddUsages(std::uint32_t first, std::uint64_t count, std::uint8_t dataSize) {
+        if (count > kMaxUsages - local_.usageCount) {
+            return false;
+        }
+        const bool extended = dataSize > 2;
+        if (!extended) {
+            const std::uint16_t page = static_cast<std::uint16_t>(global_.usagePage);
+            first = (first & 0xFFFF) | (std::uint32_t{page} << 16);
+            shortUsagePages_[page / 64] |= std::uint64_t{1} << (page % 64);
+            shortUsagePagesMarked_ = true;
+        }
+        if (local_.usageCount == 0) {
+            local_.firstUsage = first;
+            local_.firstExtended = extended;
+        }
+        local_.usageCount += static_cast<std::uint32_t>(count);
+        return true;
     }
 
-    // The page of the first usage as the kernel has it at the main item being read.
-    std::uint16_t FirstUsagePage() const {
-        const std::uint16_t page = global_.usagePage;
-        return usageExtended_ || LaterUsageOnPage(page) ? usagePage_ : page;
+    // The first usage as the kernel has it at the main item being read (0 without one): there
+    // it gives every short usage the page in force, walking back from the last one, until it
+    // meets one already on that page (hid_concatenate_last_usage_page). So the first usage
+    // keeps the page it was read on only when some short usage was read on the final page.
+    std::uint32_t FirstUsage() const {
+        if (local_.usageCount == 0 || local_.firstExtended) {
+            return local_.firstUsage;
+        }
+        const std::uint32_t page = global_.usagePage;
+        const bool readOnPage =
+            page <= 0xFFFF && (shortUsagePages_[page / 64] >> (page % 64) & 1) != 0;
+        return readOnPage ? local_.firstUsage
+                          : (local_.firstUsage & 0xFFFF) | (page & 0xFFFF) << 16;
     }
 
     void ForgetLocals() {
-        usageSeen_ = false;
-        laterPageCount_ = 0;
-        laterPagesOverflow_ = false;
+        local_ = LocalState{};
+        if (shortUsagePagesMarked_) {
+            std::memset(shortUsagePages_, 0, sizeof shortUsagePages_);
+            shortUsagePagesMarked_ = false;
+        }
     }
 
     ReportDescriptorSummary* out_;
@@ -319,17 +417,9 @@ class Parser {
     GlobalState stack_[kGlobalStackDepth];
     std::size_t stackSize_ = 0;
     std::size_t depth_ = 0;  // collections open
-    bool usageSeen_ = false;
-    bool usageExtended_ = false;
-    std::uint16_t usagePage_ = 0;  // the first usage's, when it was read
-    std::uint16_t usage_ = 0;
-    // The pages the later short usages were read on, distinct; more than any real descriptor
-    // uses before one main item.
-    static constexpr std::size_t kLaterPagesKept = 8;
-    std::uint16_t laterPages_[kLaterPagesKept] = {};
-    std::size_t laterPageCount_ = 0;
-    bool laterPagesOverflow_ = false;
-    bool unnumberedData_ = false;
+    LocalState local_;
+    std::uint64_t shortUsagePages_[0x10000 / 64] = {};
+    bool shortUsagePagesMarked_ = false;
     // Which top-level collection (1-based) holds each report ID's data; 0: none yet.
     std::uint8_t reportOwner_[kReportIds] = {};
     // Each report's total in bits, per report type and ID.

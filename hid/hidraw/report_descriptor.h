@@ -17,36 +17,47 @@ struct TopLevelCollection {
     std::uint16_t usage = 0;
     // Counted the Windows way (HidP_GetCaps): the longest report of this collection in bytes
     // plus one for the report ID byte (which is 0 on devices without numbered reports); 0 when
-    // the collection has no report of that kind. Lengths that do not fit 16 bits are 0xFFFF.
+    // the collection has no report of that kind, or only reports of no bits.
     std::uint16_t inputReportByteLength = 0;
     std::uint16_t outputReportByteLength = 0;
     std::uint16_t featureReportByteLength = 0;
-    // The IDs of the collection's input reports (numbered devices only).
+    // The IDs of the collection's input reports (numbered devices only; ID 0 among them when
+    // the collection declares input without a report ID).
     ReportIdSet inputReportIds;
     bool HasInputReportId(std::uint8_t id) const { return inputReportIds.Has(id); }
 };
 
 struct ReportDescriptorSummary {
-    bool numbered = false;  // the descriptor declares report IDs
+    // The device numbers its input reports: some input item has a report ID, so each input
+    // report the node delivers starts with its ID (the kernel keeps this per report type).
+    bool numbered = false;
     std::size_t collectionCount = 0;
     TopLevelCollection collections[kMaxTopLevelCollections];
 };
 
-// Parses `size` bytes. False for a malformed descriptor, and then `out` holds no collection
-// (collectionCount 0): a malformed descriptor yields no interface, never garbage. An empty
-// descriptor is valid and has no collection. Reads nothing past `size`; does not allocate.
+// Parses `size` bytes. False for a descriptor that yields no interface, and then `out` holds no
+// collection (collectionCount 0): never garbage. An empty descriptor is valid and has no
+// collection. Reads nothing past `size`; does not allocate.
 //
-// Beyond the item grammar, these make a descriptor malformed, because no Windows-style
-// interface list could be drawn from it: data items outside every collection; report ID 0 or
-// above 255; a report ID whose reports lie in two top-level collections (Windows ties each ID to
-// one collection; without report IDs, that means several collections that carry data); data
-// both with and without a report ID; more than kMaxTopLevelCollections top-level collections.
+// The kernel decides whether a device gets a hidraw node and what the node delivers, so this
+// parser reads a descriptor as Debian's kernel does (drivers/hid/hid-core.c, hid_open_report),
+// also where that differs from the USB HID standard's letter, and refuses what the kernel
+// refuses: any long item (a prefix 0xF0-0xFF; the kernel gives such a device no node), global
+// tags 0xC-0xE, report sizes above 256 bits, report counts and usage lists above 12288, report
+// ID 0 or above 255, a logical maximum below its minimum at a data item, more than 4 pushes, a
+// pop with none, a nested or stray delimiter, a report longer than 16383 bytes (usbhid's buffer
+// less the ID byte), an unbalanced collection or delimiter at the end. A collection is named
+// after its first usage as the kernel concatenates it with the usage page in force at the
+// Collection item (hid_concatenate_last_usage_page); Usage Minimum and Maximum add usages as
+// Usage does; only the first delimiter set counts. Every data item declares its report, also
+// one of no bits and one without a report ID on a device that numbers its other reports (the
+// kernel delivers that report as ID 0).
 //
-// Where the kernel reads a descriptor otherwise than the USB HID standard's letter, this parser
-// reads it as the kernel does, since the kernel decides what a node delivers: every prefix with
-// tag 0xF is a long item (skipped); a usage without its page in its data takes the page in force
-// at the main item (hid_concatenate_last_usage_page); a data item of 0 bits still declares its
-// report ID.
+// Beyond the kernel, these give no interface: data items outside every collection and a report ID
+// whose reports lie in two top-level collections (so also data without report IDs in two), since
+// no collection could own those reports (Windows ties each ID to one collection; a channel could
+// only pass such a report to both or to neither); more than kMaxTopLevelCollections top-level
+// collections, the summary's fixed capacity.
 bool ParseReportDescriptor(const std::uint8_t* data, std::size_t size,
                            ReportDescriptorSummary* out);
 

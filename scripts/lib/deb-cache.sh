@@ -91,3 +91,99 @@ deb_cache_unpacked_tree() {
     fi
     echo "$tree"
 }
+
+# Debian 12 roots, kept as tarballs in the cache and unpacked afresh for each use, so that every
+# build and every install meets a root that has never had the project. Made under a lock and
+# renamed into place when complete: other clones on the machine use the same cache.
+
+# deb_root_mirror: the Debian mirror this machine's apt reads for bookworm.
+deb_root_mirror() {
+    deb_cache_mirrors | awk '$2 == "bookworm" { print $1; exit }'
+}
+
+# deb_root_unpack TARBALL DIR: DIR becomes a root unpacked from TARBALL, with /proc mounted
+# (Java needs it); deb_root_release DIR undoes both.
+deb_root_unpack() {
+    mkdir -p "$2" && tar -C "$2" --zstd -xf "$1" && mount -t proc proc "$2/proc"
+}
+deb_root_release() {
+    umount "$1/proc" 2>/dev/null || umount -l "$1/proc" 2>/dev/null || true
+    # Never into a file system still mounted there.
+    rm -rf --one-file-system "$1"
+}
+
+# deb_root_apt DIR ARGS...: apt-get in the root, without questions or a pseudo-terminal.
+deb_root_apt() {
+    local root=$1
+    shift
+    DEBIAN_FRONTEND=noninteractive chroot "$root" apt-get -o Dpkg::Use-Pty=0 -y -q "$@"
+}
+
+# deb_root_make TARBALL SETUP [ARGS...]: makes TARBALL, unless it is there: a root unpacked from
+# the clean root (or made with debootstrap, for the clean root itself), then SETUP DIR ARGS..., then
+# apt's lists and archives dropped. Prints TARBALL.
+deb_root_make() {
+    local tarball=$1 setup=$2 work
+    shift 2
+    (
+        flock 9
+        [ ! -f "$tarball" ] || exit 0
+        work=$(mktemp -d "$tarball.XXXXXX")
+        trap 'deb_root_release "$work/root"; rm -rf "$work"' EXIT
+        "$setup" "$work/root" "$@" >&2 || exit 1
+        deb_root_apt "$work/root" clean >&2
+        umount "$work/root/proc"
+        rm -rf "$work/root"/var/lib/apt/lists/*
+        tar -C "$work/root" --zstd -cf "$work/root.tar.zst" . && mv "$work/root.tar.zst" "$tarball"
+    ) 9>"$tarball.lock" || return 1
+    echo "$tarball"
+}
+
+# The clean root: Debian 12 minbase with a Java runtime, as a till has it.
+deb_root_setup_clean() {
+    debootstrap --variant=minbase bookworm "$1" "$(deb_root_mirror)" &&
+        mount -t proc proc "$1/proc" &&
+        deb_root_apt "$1" install --no-install-recommends openjdk-17-jre-headless
+}
+deb_cache_clean_root() {
+    deb_root_make "$(deb_cache_dir)/bookworm-jre.tar.zst" deb_root_setup_clean
+}
+
+# The build root: the clean root with arm64 added to its dpkg, and what dpkg-buildpackage needs
+# to build the source package in SOURCE for amd64 and, as a cross build, for arm64: Debian's
+# build-essential, crossbuild-essential-arm64 with Debian's aarch64 compiler named (that package
+# would also take arm64's own compiler, which cannot run here), arm64's C and C++ development
+# files (as sbuild adds them to a cross build) and the Build-Depends of SOURCE/debian/control for
+# both. Named by a digest of the control file's source paragraph and of this set-up, so that a
+# change of either makes a new root.
+deb_root_setup_build() {
+    local root=$1 source=$2
+    deb_root_unpack "$(deb_cache_clean_root)" "$root" &&
+        chroot "$root" dpkg --add-architecture arm64 &&
+        deb_root_apt "$root" update &&
+        deb_root_apt "$root" install --no-install-recommends build-essential \
+            crossbuild-essential-arm64 g++-aarch64-linux-gnu libc6-dev:arm64 libstdc++-12-dev:arm64 &&
+        mkdir -p "$root/tmp/source/debian" &&
+        cp "$source/debian/control" "$root/tmp/source/debian/" &&
+        deb_root_apt "$root" build-dep --no-install-recommends /tmp/source &&
+        deb_root_apt "$root" build-dep --no-install-recommends -a arm64 /tmp/source &&
+        rm -rf "$root/tmp/source"
+}
+deb_cache_build_root() {
+    local digest
+    digest=$( (sed '/^$/q' "$1/debian/control" && declare -f deb_root_setup_build) | sha256sum |
+        cut -c1-12)
+    deb_root_make "$(deb_cache_dir)/bookworm-build-$digest.tar.zst" deb_root_setup_build "$1"
+}
+
+# deb_cache_apt_get ARCH ARGUMENT...: apt-get with ARCH's own state, taking turns with
+# deb_cache_fetch (other runs may be fetching through the same state).
+deb_cache_apt_get() {
+    local arch=$1 config debs
+    shift
+    config=$(deb_cache_apt "$arch")
+    debs=$(deb_cache_dir)/debs-$arch
+    mkdir -p "$debs"
+    # The state lives in the cache, where apt's sandbox user cannot write.
+    APT_CONFIG=$config flock "$debs/.lock" apt-get -o APT::Sandbox::User=root "$@"
+}

@@ -28,16 +28,24 @@ QUEN_BUILD_PACKAGES=(cmake make g++ openjdk-17-jdk-headless)
 # with xz; the guest's initramfs is a static busybox packed with cpio.
 QUEN_KERNEL_TEST_PACKAGES=(qemu-system-x86 busybox-static cpio xz-utils)
 
-# The cross builds: Windows DLLs with MinGW-w64, ARM tills with Debian's aarch64 compiler; qemu-user
-# runs the aarch64 unit tests.
-QUEN_CROSS_PACKAGES=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix g++-aarch64-linux-gnu)
+# The cross builds: Windows DLLs with MinGW-w64, ARM tills with Debian's aarch64 compiler (and its
+# static C library, for the device controller that the arm64 kernel test runs); qemu-user runs the
+# aarch64 unit tests.
+QUEN_CROSS_PACKAGES=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix g++-aarch64-linux-gnu
+    libc6-dev-arm64-cross)
 QUEN_AARCH64_TEST_PACKAGES=(qemu-user)
 
-# The Debian packages (packaging/deb): dpkg-dev's dpkg-shlibdeps and dpkg-gencontrol make them;
-# their tests check them with lintian, install one into a Debian root made with debootstrap and
-# run the other's libraries in an arm64 JVM under qemu-user.
-QUEN_DEB_PACKAGES=(dpkg-dev)
-QUEN_DEB_TEST_PACKAGES=(lintian debootstrap qemu-user)
+# The ARM till on an ARM kernel (tests/kernel/arm64_till.cmake): qemu's aarch64 system emulator
+# boots Debian's arm64 kernel with an initramfs packed by cpio; the kernel, busybox and the Java
+# runtime are Debian's arm64 packages, unpacked, never installed (scripts/lib/deb-cache.sh).
+QUEN_ARM64_KERNEL_PACKAGES=(qemu-system-arm cpio)
+
+# The Debian packages (debian/): dpkg-buildpackage runs in a Debian 12 root that debootstrap makes
+# and tar with zstd keeps (scripts/lib/deb-cache.sh); the source tree comes from git. Their tests
+# run lintian, autopkgtest in a clean Debian 12 root, and the arm64 libraries in an arm64 JVM under
+# qemu-user.
+QUEN_DEB_PACKAGES=(dpkg-dev debootstrap zstd git)
+QUEN_DEB_TEST_PACKAGES=(lintian autopkgtest qemu-user)
 
 # The kernel tests whose guest runs udevd from Debian's udev package, unpacked, not installed, on
 # the host's libraries (tests/kernel/udev-cache.sh: the Windows DLLs' under Wine, the till user's

@@ -21,10 +21,11 @@ void Check(bool condition) {
 
 void CheckCollection(const TopLevelCollection& c, bool numbered, std::uint8_t* idOwners,
                      std::uint8_t collectionTag) {
-    // A length counts the ID byte and at least one byte of data, or there is no such report.
+    // A length counts the ID byte and at least one byte of data, or there is no such report;
+    // no report is longer than the kernel takes (16383 bytes of data).
     for (std::uint16_t length :
          {c.inputReportByteLength, c.outputReportByteLength, c.featureReportByteLength}) {
-        Check(length == 0 || length >= 2);
+        Check(length == 0 || (length >= 2 && length <= 16384));
     }
     bool anyInputId = false;
     for (unsigned id = 0; id < 256; ++id) {
@@ -32,7 +33,7 @@ void CheckCollection(const TopLevelCollection& c, bool numbered, std::uint8_t* i
             continue;
         }
         anyInputId = true;
-        Check(numbered && id != 0);
+        Check(numbered);           // ID 0 too: input declared without an ID on a numbered device
         Check(idOwners[id] == 0);  // an input report belongs to one collection only
         idOwners[id] = collectionTag;
     }

@@ -44,6 +44,10 @@ class HidrawTree : public ::testing::Test {
         std::vector<std::uint8_t> cut = MakerScannerDescriptor();
         cut.pop_back();
         Node(12, "HID_ID=0003:00002E5A:00000102", cut);
+        // The longest descriptor an open node hands over is 4095 bytes: one of 4096 could be
+        // listed from sysfs but never opened, so it offers nothing either.
+        Node(13, "HID_ID=0003:00002E5A:00000103", Padded(MakerScannerDescriptor(), 4096));
+        Node(14, "HID_ID=0003:00002E5A:00000104", Padded(MakerScannerDescriptor(), 4095));
         sysClass_ = tree_.path() + "/class";
         dev_ = tree_.path() + "/dev";
         hidraw::UseRoots(sysClass_.c_str(), dev_.c_str());
@@ -56,6 +60,13 @@ class HidrawTree : public ::testing::Test {
         tree_.Write(folder + "report_descriptor", descriptor);
     }
 
+    // Padded with Usage Page items of no data, which change nothing after the last collection.
+    static std::vector<std::uint8_t> Padded(std::vector<std::uint8_t> descriptor,
+                                            std::size_t size) {
+        descriptor.resize(size, 0x04);
+        return descriptor;
+    }
+
     TempDir tree_;
     std::string sysClass_;
     std::string dev_;
@@ -66,7 +77,8 @@ TEST_F(HidrawTree, EveryTopLevelCollectionIsAnInterfaceInNodeThenCollectionOrder
     char path[kPathCapacity];
     ASSERT_TRUE(WalkInterfaces(recorder, path, sizeof path));
     EXPECT_EQ(recorder.paths, (std::vector<std::string>{dev_ + "/hidraw0#1", dev_ + "/hidraw1#1",
-                                                        dev_ + "/hidraw1#2", dev_ + "/hidraw3#1"}));
+                                                        dev_ + "/hidraw1#2", dev_ + "/hidraw3#1",
+                                                        dev_ + "/hidraw14#1"}));
 }
 
 TEST_F(HidrawTree, SearchFindsEachCollectionWithItsOwnReportLengths) {

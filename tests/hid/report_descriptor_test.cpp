@@ -104,13 +104,12 @@ TEST(ReportDescriptor, UsagePagesLongItemsAndPushPop) {
     ExpectCollection(summary.collections[0], 0xFF45, 0x6E00, 0, 0);
     ExpectCollection(summary.collections[1], 0x0001, 0x0006, 0, 0);
 
-    // Long items are skipped whole, wherever they are.
+    // A long item anywhere, even one that only hides bytes, makes the kernel refuse the device.
     const Bytes scanner = MakerScannerDescriptor();
     const Bytes scannerOpen(scanner.begin(), scanner.end() - 1);
-    ASSERT_TRUE(
-        Parse(Concat(Concat({0xFE, 0x02, 0x10, 0xA1, 0xC0}, scannerOpen), {0xFE, 0x00, 0x11, 0xC0}),
-              &summary));
-    ExpectCollection(summary.collections[0], 0xFF45, 0x4A00, 65, 65);
+    EXPECT_FALSE(
+        Parse(Concat(Concat({0xFE, 0x02, 0x10, 0xA1, 0xC0}, scannerOpen), {0xC0}), &summary));
+    EXPECT_FALSE(Parse(Concat(scanner, {0xF0, 0x00}), &summary));
 
     // Pop restores size, count and report ID: ID 1 gets 4 + 4 bytes, ID 2 just 2.
     ASSERT_TRUE(Parse(InCollection({0x85, 0x01, 0x75, 0x08, 0x95, 0x04, 0xA4, 0x85, 0x02, 0x95,
@@ -131,14 +130,32 @@ TEST(ReportDescriptor, ReadsTheDescriptorAsTheKernelDoes) {
     ASSERT_TRUE(Parse({0x09, 0x06, 0x05, 0x01, 0x09, 0x02, 0xA1, 0x01, 0xC0}, &summary));
     ExpectCollection(summary.collections[0], 0x0000, 0x0006, 0, 0);
 
-    // Every prefix 0xF0-0xFF starts a long item: here one hiding an Input item's bytes.
-    ASSERT_TRUE(Parse(InCollection({0x75, 0x08, 0x95, 0x01, 0xF0, 0x01, 0x00, 0x81, 0x81, 0x02}),
-                      &summary));
-    ExpectCollection(summary.collections[0], 0xFF45, 0x4A00, 2, 0);
+    // Many pages among the usages before a collection: the first usage still takes the page in
+    // force at the Collection item.
+    Bytes busy = {0x0A, 0x00, 0x4A};
+    for (std::uint8_t page = 0; page < 12; ++page) {
+        busy = Concat(busy, {0x06, page, 0xFF, 0x09, 0x01});
+    }
+    ASSERT_TRUE(Parse(Concat(busy, {0x06, 0x45, 0xFF, 0xA1, 0x01, 0xC0}), &summary));
+    ExpectCollection(summary.collections[0], 0xFF45, 0x4A00, 0, 0);
 
-    // An item of no bits still declares its report ID: that report is delivered.
+    // Usage Minimum names the collection as a first usage does; of two delimiter sets, the first.
+    ASSERT_TRUE(Parse(
+        {0x05, 0x01, 0x19, 0x06, 0x29, 0x07, 0xA1, 0x01, 0xC0,  //
+         0xA9, 0x01, 0x09, 0x02, 0xA9, 0x00, 0xA9, 0x01, 0x09, 0x06, 0xA9, 0x00, 0xA1, 0x01, 0xC0},
+        &summary));
+    ExpectCollection(summary.collections[0], 0x01, 0x06, 0, 0);
+    ExpectCollection(summary.collections[1], 0x01, 0x02, 0, 0);
+
+    // An item of no bits still declares its report ID: that report is delivered; so is report 0
+    // on a device that numbers its other reports.
     ASSERT_TRUE(Parse(InCollection({0x85, 0x03, 0x81, 0x02}), &summary));
     EXPECT_TRUE(summary.collections[0].HasInputReportId(3));
+    ASSERT_TRUE(Parse(InCollection({0x81, 0x02, 0x85, 0x01, 0x75, 0x08, 0x95, 0x01, 0x81, 0x02}),
+                      &summary));
+    EXPECT_TRUE(summary.numbered);
+    EXPECT_TRUE(summary.collections[0].HasInputReportId(0));
+    EXPECT_TRUE(summary.collections[0].HasInputReportId(1));
 }
 
 // A cut before the first collection leaves items that describe nothing yet (valid, empty); a cut
@@ -171,18 +188,25 @@ TEST(ReportDescriptor, MalformedDescriptorsYieldNoCollection) {
         tooManyCollections = Concat(tooManyCollections, {0x09, 0x01, 0xA1, 0x01, 0xC0});
     }
     const Bytes malformed[] = {
-        {0x75, 0x08, 0x95, 0x01, 0x81, 0x02},    // data outside every collection
-        {0xC0},                                  // End Collection with none open
-        {0xA1, 0x01, 0xA1, 0x00, 0xC0},          // a collection left open
-        InCollection({0xB4}),                    // pop on an empty stack
-        InCollection(Bytes(9, 0xA4)),            // push past the stack's depth
-        InCollection({0x85, 0x00}),              // report ID 0
-        InCollection({0x86, 0x00, 0x01}),        // report ID 256
+        {0x75, 0x08, 0x95, 0x01, 0x81, 0x02},                // data outside every collection
+        {0xC0},                                              // End Collection with none open
+        {0xA1, 0x01, 0xA1, 0x00, 0xC0},                      // a collection left open
+        InCollection({0xB4}),                                // pop on an empty stack
+        InCollection(Bytes(5, 0xA4)),                        // push past the kernel's stack of 4
+        InCollection({0xC5, 0x00}),                          // global tag 0xC
+        InCollection({0x76, 0x01, 0x01}),                    // report size 257
+        InCollection({0x96, 0x01, 0x30}),                    // report count 12289
+        InCollection({0x15, 0x01, 0x25, 0x00, 0x81, 0x02}),  // logical maximum below minimum
+        InCollection({0xA9, 0x01, 0xA9, 0x01}),              // nested delimiters
+        Concat(MakerScannerDescriptor(), {0xA9, 0x01}),      // a delimiter left open
+        InCollection({0x19, 0x00, 0x2A, 0xFF, 0xFF, 0x09, 0x01, 0xB1, 0x02}),  // 12289 usages
+        InCollection({0xF0, 0x00}),                                            // a long item
+        InCollection({0x85, 0x00}),                                            // report ID 0
+        InCollection({0x86, 0x00, 0x01}),                                      // report ID 256
         InCollection({0x27, 0xFF, 0xFF}),        // data running past the end
         InCollection({0xFE, 0x05, 0x00, 0x01}),  // long item running past the end
-        InCollection({0x75, 0x08, 0x95, 0x01, 0x81, 0x02, 0x85, 0x01, 0x81, 0x02}),  // ID 0, ID 1
-        Concat(InCollection({0x85, 0x01, 0x75, 0x08, 0x95, 0x01, 0x81, 0x02}),       // ID 1 in two
-               InCollection({0x81, 0x02})),                                          // collections
+        Concat(InCollection({0x85, 0x01, 0x75, 0x08, 0x95, 0x01, 0x81, 0x02}),  // ID 1 in two
+               InCollection({0x81, 0x02})),                                     // collections
         Concat(MakerScannerDescriptor(), MakerScannerDescriptor()),  // so also unnumbered data
         tooManyCollections,
     };
@@ -200,11 +224,14 @@ TEST(ReportDescriptor, ExtremeButWellFormedDescriptorsStayInBounds) {
     EXPECT_TRUE(ParseReportDescriptor(nullptr, 0, &summary));
     EXPECT_EQ(summary.collectionCount, 0u);
 
-    // Size and count of 2^32 - 1, twice over: the length is as long as 16 bits can say.
-    ASSERT_TRUE(Parse(InCollection({0x77, 0xFF, 0xFF, 0xFF, 0xFF, 0x97, 0xFF, 0xFF, 0xFF, 0xFF,
-                                    0x81, 0x02, 0x81, 0x02, 0xB1, 0x02}),
-                      &summary));
-    ExpectCollection(summary.collections[0], 0xFF45, 0x4A00, 0xFFFF, 0, 0xFFFF);
+    // The longest report usbhid takes: 16383 bytes (16384 with its ID byte); one bit more is
+    // refused.
+    const Bytes longest = {0x76, 0x00, 0x01, 0x96, 0xFF, 0x01, 0x81, 0x02,  // 256 x 511 bits
+                           0x75, 0x08, 0x95, 0x1F, 0x81, 0x02};             // 8 x 31 bits
+    ASSERT_TRUE(Parse(InCollection(longest), &summary));
+    ExpectCollection(summary.collections[0], 0xFF45, 0x4A00, 16384, 0, 0);
+    EXPECT_FALSE(
+        Parse(InCollection(Concat(longest, {0x75, 0x01, 0x95, 0x01, 0x81, 0x02})), &summary));
 
     // Collections nested 2000 deep (Collection items with no data byte) are one collection.
     ASSERT_TRUE(

@@ -1,23 +1,26 @@
 #!/usr/bin/env bash
-# Fetches Debian's current amd64 kernel into CACHE-DIR for the kernel tests, without installing
-# it: the uncompressed vmlinux (qemu boots it in a few seconds instead of ten), the modules that
-# make uhid devices appear as hidraw nodes, those that mount host folders over virtio 9p (for
-# guests that run the host's own programs), and those that plug USB gadgets into the guest's own
-# USB host side (a virtual controller, configfs, the gadget's HID function, usbhid), each with
-# whatever it depends on.
-# Usage: fetch-kernel.sh CACHE-DIR
-# Prints the kernel folder (vmlinux, modules/*.ko, modules/order, modules/order-9p,
-# modules/order-usb: the load orders of the three sets) on stdout, also linked as
-# CACHE-DIR/current; everything else goes to stderr. Idempotent: a kernel already in the cache
-# costs one apt-cache look-up; a cached kernel that lacks a set is completed. Only the newest
-# kernel is kept.
+# Fetches Debian's current amd64 or arm64 kernel into CACHE-DIR for the kernel tests, without
+# installing it: the uncompressed kernel (qemu boots it in a few seconds instead of ten), the
+# modules that make uhid devices appear as hidraw nodes, those that mount host folders over virtio
+# 9p (for guests that run programs of a shared root), and those that plug USB gadgets into the
+# guest's own USB host side (a virtual controller, configfs, the gadget's HID function, usbhid),
+# each with whatever it depends on. Both kernels have the same modules (hidraw is built in).
+# Usage: fetch-kernel.sh CACHE-DIR [amd64|arm64]   (default amd64)
+# Prints the kernel folder (vmlinux for amd64, Image for arm64, modules/*.ko, modules/order,
+# modules/order-9p, modules/order-usb: the load orders of the three sets) on stdout, also linked
+# as current in the architecture's cache folder (CACHE-DIR for amd64, CACHE-DIR/arm64 for arm64);
+# everything else goes to stderr. Idempotent: a kernel already in the cache costs one apt-cache
+# look-up; a cached kernel that lacks a set is completed. Only the newest kernel of each
+# architecture is kept. The arm64 kernel comes through an apt of its own state
+# (scripts/lib/deb-cache.sh): this machine's dpkg never gets a foreign architecture.
 set -euo pipefail
 
-[ $# -eq 1 ] || {
-    echo "usage: $0 CACHE-DIR" >&2
+if [ $# -lt 1 ] || [ $# -gt 2 ]; then
+    echo "usage: $0 CACHE-DIR [amd64|arm64]" >&2
     exit 2
-}
+fi
 cache=$1
+arch=${2:-amd64}
 # hid-generic binds the uhid device; without it no hidraw node appears (hidraw itself is built in).
 wanted_modules=(hid hid_generic uhid)
 # Host folders in the guest: the virtio PCI transport, 9p over it, and the file system.
@@ -34,11 +37,28 @@ fail() {
 
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
+case $arch in
+amd64)
+    image_name=vmlinux
+    apt_get() { $sudo apt-get "$@"; }
+    apt_cache() { apt-cache "$@"; }
+    ;;
+arm64)
+    # A folder of its own: the amd64 kernel's clean-up below removes every other kernel beside it.
+    cache=$cache/arm64
+    image_name=Image
+    source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib/deb-cache.sh"
+    apt_get() { deb_cache_apt_get arm64 "$@"; }
+    apt_cache() { APT_CONFIG=$(deb_cache_apt arm64) apt-cache "$@"; }
+    ;;
+*) fail "no kernel for architecture $arch" ;;
+esac
 
 # The versioned package behind the metapackage, e.g. linux-image-6.1.0-57-amd64. The name changes
 # whenever Debian bumps the kernel ABI, so it is looked up each time.
+# Without package lists apt-cache fails: then nothing is printed, and the lists are fetched below.
 resolve_package() {
-    apt-cache depends linux-image-amd64 2>/dev/null |
+    { apt_cache depends "linux-image-$arch" 2>/dev/null || true; } |
         awk '$1 == "Depends:" && $2 ~ /^linux-image-[0-9]/ { print $2; exit }'
 }
 
@@ -51,10 +71,10 @@ flock 9
 package=$(resolve_package)
 if [ -z "$package" ]; then
     say "no package lists: apt-get update"
-    $sudo apt-get update -q >&2 || true
+    apt_get update -q >&2 || true
     package=$(resolve_package)
 fi
-[ -n "$package" ] || fail "cannot resolve the kernel package behind linux-image-amd64 (apt-cache depends)"
+[ -n "$package" ] || fail "cannot resolve the kernel package behind linux-image-$arch (apt-cache depends)"
 
 # "current" names the newest kernel fetched, for runs that take it without asking apt again.
 ready() {
@@ -63,7 +83,7 @@ ready() {
     exit 0
 }
 kernel_dir=$cache/$package
-if [ -f "$kernel_dir/vmlinux" ] && [ -f "$kernel_dir/modules/order" ] &&
+if [ -f "$kernel_dir/$image_name" ] && [ -f "$kernel_dir/modules/order" ] &&
     [ -f "$kernel_dir/modules/order-9p" ] && [ -f "$kernel_dir/modules/order-usb" ]; then
     ready
 fi
@@ -73,14 +93,14 @@ trap 'rm -rf "$work"' EXIT
 start=$(date +%s)
 
 download() {
-    (cd "$work" && apt-get download -q "$package" >&2 2>"$work/apt.err") && return 0
+    (cd "$work" && apt_get download -q "$package" >&2 2>"$work/apt.err") && return 0
     cat "$work/apt.err" >&2
     return 1
 }
 if ! download; then
     # Stale package lists name a version the mirror no longer has.
     say "download failed: apt-get update and retry"
-    $sudo apt-get update -q >&2 || true
+    apt_get update -q >&2 || true
     package=$(resolve_package)
     kernel_dir=$cache/$package
     download || fail "cannot download $package"
@@ -162,17 +182,27 @@ printf '%s\n' "${order[@]}" >"$work/kernel/modules/order-usb"
 
 is_elf() { [ "$(head -c 4 "$1" | od -An -c | tr -d ' ')" = '177ELF' ]; }
 
-# vmlinuz is a small decompressor followed by the kernel as an XZ stream: find the stream's magic
-# bytes, decompress from there and keep the first result that is an ELF file (the same search the
-# kernel tree's extract-vmlinux makes).
 image=$(echo "$work"/x/boot/vmlinuz-*)
 [ -f "$image" ] || fail "no /boot/vmlinuz-* in $package"
-for offset in $(LC_ALL=C grep -obUaP '\xFD7zXZ\x00' "$image" | cut -d: -f1); do
-    tail -c +$((offset + 1)) "$image" | xz -dc --single-stream >"$work/kernel/vmlinux" 2>/dev/null || true
-    is_elf "$work/kernel/vmlinux" && break
-    rm -f "$work/kernel/vmlinux"
-done
-[ -f "$work/kernel/vmlinux" ] || fail "no XZ-compressed ELF kernel found in $(basename "$image")"
+if [ "$arch" = arm64 ]; then
+    # Debian's arm64 vmlinuz is the uncompressed Image itself, which qemu boots as it is; its
+    # header has the magic "ARM\x64" at byte 56.
+    [ "$(tail -c +57 "$image" | head -c 4 | od -An -tx1 | tr -d ' ')" = 41524d64 ] ||
+        fail "$(basename "$image") is not an uncompressed arm64 Image"
+    cp "$image" "$work/kernel/Image"
+else
+    # vmlinuz is a small decompressor followed by the kernel as an XZ stream: find the stream's
+    # magic bytes, decompress from there and keep the first result that is an ELF file (the same
+    # search the kernel tree's extract-vmlinux makes).
+    for offset in $(LC_ALL=C grep -obUaP '\xFD7zXZ\x00' "$image" | cut -d: -f1); do
+        tail -c +$((offset + 1)) "$image" |
+            xz -dc --single-stream >"$work/kernel/vmlinux" 2>/dev/null || true
+        is_elf "$work/kernel/vmlinux" && break
+        rm -f "$work/kernel/vmlinux"
+    done
+    [ -f "$work/kernel/vmlinux" ] ||
+        fail "no XZ-compressed ELF kernel found in $(basename "$image")"
+fi
 
 # Only the newest kernel stays: each is some 70 MB.
 for old in "$cache"/linux-image-*; do

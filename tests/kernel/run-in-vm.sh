@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# Runs PROGRAM (a statically linked test program) in Debian's kernel under qemu, with the modules
-# that make /dev/uhid devices appear as hidraw nodes, and exits with PROGRAM's status. The guest's
-# console is streamed to stdout. A kernel that cannot be fetched or booted, or a guest that never
-# reports PROGRAM's status, is a failure, never a skip.
+# Runs PROGRAM (a statically linked test program) in Debian's kernel under qemu (amd64, or arm64 on
+# qemu's "virt" board), with the modules that make /dev/uhid devices appear as hidraw nodes, and
+# exits with PROGRAM's status. The guest's console is streamed to stdout. A kernel that cannot be
+# fetched or booted, or a guest that never reports PROGRAM's status, is a failure, never a skip.
 # Usage: run-in-vm.sh PROGRAM [ARGS...]
 # Environment: QUEN_KERNEL_CACHE  where fetch-kernel.sh keeps the kernel (default ~/.cache/quenlink/kernel-cache)
 #              QUEN_VM_TIME_LIMIT hard limit in seconds for the whole VM run (default 240)
 #              QUEN_VM_EXTRA_PROGRAMS  further static programs, colon-separated, put beside PROGRAM
+#              QUEN_VM_DATA       folders, colon-separated, copied beside PROGRAM (/test/<name>)
 #              QUEN_VM_SHARES     host folders, colon-separated, shared read-only over virtio 9p and
 #                                 mounted in the guest at their own paths (PROGRAM may then be a
 #                                 script that runs the host's own programs in a chroot)
@@ -18,6 +19,7 @@
 #                                 written files nobody reads afterwards
 #              QUEN_VM_MEMORY     the guest's memory in MiB (default 512)
 #              QUEN_VM_CPUS       the guest's virtual CPUs (default 1)
+#              QUEN_VM_ARCH       amd64 (default) or arm64: the guest's kernel, busybox and PROGRAM
 #              QUEN_VM_USB        1: also load the USB gadget modules (four virtual controllers,
 #                                 dummy_udc.0-3, their host side bound by usbhid) and mount configfs
 #                                 at /sys/kernel/config, for programs that plug USB HID gadgets in
@@ -28,6 +30,7 @@ cache=${QUEN_KERNEL_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/quenlink/kernel-cache
 time_limit=${QUEN_VM_TIME_LIMIT:-240}
 memory=${QUEN_VM_MEMORY:-512}
 cpus=${QUEN_VM_CPUS:-1}
+arch=${QUEN_VM_ARCH:-amd64}
 
 fail() {
     echo "run-in-vm: FAILED: $*" >&2
@@ -45,21 +48,41 @@ seconds_since() {  # seconds_since START-MS: "3.4"
 }
 run_start=$(now_ms)
 
-for tool in qemu-system-x86_64 cpio timeout; do
+case $arch in
+amd64)
+    qemu=(qemu-system-x86_64)
+    console=ttyS0
+    image=vmlinux
+    kernel_cache=$cache
+    busybox=/bin/busybox
+    ;;
+arm64)
+    # cortex-a57 rather than max: TCG emulates max's pointer authentication at a cost on every call.
+    qemu=(qemu-system-aarch64 -M virt -cpu cortex-a57)
+    console=ttyAMA0
+    image=Image
+    kernel_cache=$cache/arm64
+    # Debian's arm64 busybox-static, unpacked in the package cache (never installed).
+    source "$here/../../scripts/lib/deb-cache.sh"
+    busybox=$(deb_cache_unpacked_tree arm64 busybox-static)/bin/busybox
+    ;;
+*) fail "no guest for architecture $arch" ;;
+esac
+for tool in "${qemu[0]}" cpio timeout; do
     command -v "$tool" >/dev/null || fail "$tool is missing (scripts/test.sh installs it)"
 done
 # The guest has no C library: busybox and PROGRAM must both be static.
-busybox=/bin/busybox
 is_static() { ! readelf -l "$1" 2>/dev/null | grep -q INTERP; }
 [ -x "$busybox" ] && is_static "$busybox" || fail "$busybox is not a static busybox (install busybox-static)"
 is_static "$program" || fail "$program is dynamically linked: the guest has no C library"
 
 # The kernel fetched last; CTest runs fetch-kernel.sh (test kernel_fetch) before every kernel test,
 # so a newer kernel from Debian is taken there, not again for each VM.
-if [ -f "$cache/current/vmlinux" ]; then
-    kernel_dir=$(cd "$cache/current" && pwd -P)
+if [ -f "$kernel_cache/current/$image" ]; then
+    kernel_dir=$(cd "$kernel_cache/current" && pwd -P)
 else
-    kernel_dir=$(bash "$here/fetch-kernel.sh" "$cache") || fail "cannot fetch Debian's kernel (see above)"
+    kernel_dir=$(bash "$here/fetch-kernel.sh" "$cache" "$arch") ||
+        fail "cannot fetch Debian's kernel (see above)"
 fi
 
 work=$(mktemp -d)
@@ -76,6 +99,13 @@ for extra in "${extra_programs[@]}"; do
     [ -n "$extra" ] || continue
     is_static "$extra" || fail "$extra is dynamically linked: the guest has no C library"
     cp "$extra" "$root/test/"
+done
+
+IFS=: read -r -a data_folders <<<"${QUEN_VM_DATA:-}"
+for folder in "${data_folders[@]}"; do
+    [ -n "$folder" ] || continue
+    [ -d "$folder" ] || fail "data folder $folder does not exist"
+    cp -r "$folder" "$root/test/"
 done
 
 # Host folders: one 9p device each; /init loads the 9p modules and mounts them before PROGRAM runs.
@@ -123,6 +153,8 @@ unset TERM
 mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
+# The kernel's HID debug interface (/sys/kernel/debug/hid) shows how it parsed each device.
+mount -t debugfs debugfs /sys/kernel/debug
 echo "QUEN-VM-BOOTED \$(cut -d' ' -f1 /proc/uptime)"
 for module in \$(cat /modules/order) $usb_modules $share_modules; do
     # One gadget per virtual controller, and no more than four HID functions exist at once.
@@ -173,9 +205,9 @@ while IFS= read -r line; do
     fi
 done < <(
     qemu_status=0
-    timeout -k 5 "$time_limit" qemu-system-x86_64 -accel tcg -nographic -no-reboot -nic none \
-        -m "$memory" -smp "$cpus" -kernel "$kernel_dir/vmlinux" -initrd "$work/initramfs.cpio" \
-        "${share_options[@]}" -append "console=ttyS0 quiet panic=-1" </dev/null 2>&1 ||
+    timeout -k 5 "$time_limit" "${qemu[@]}" -accel tcg -nographic -no-reboot -nic none \
+        -m "$memory" -smp "$cpus" -kernel "$kernel_dir/$image" -initrd "$work/initramfs.cpio" \
+        "${share_options[@]}" -append "console=$console quiet panic=-1" </dev/null 2>&1 ||
         qemu_status=$?
     echo "$qemu_status" >"$work/qemu-status"
 )

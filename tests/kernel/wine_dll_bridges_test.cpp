@@ -460,6 +460,7 @@ TEST_F(WineBridges, UsbScannerIsFoundReadWrittenAndUnplugged) {
 
     EXPECT_TRUE(scanner.Exists());
     ASSERT_TRUE(scanner.Open());
+    EXPECT_EQ(scanner.State(), "open 0");
     ASSERT_TRUE(Dlls().devices.Send(device, ScanReport("4006381", 0)));
     EXPECT_EQ(Chars(scanner.Read()), std::u16string(u"\0\x0c\0\0\0\0", 6) + u"4006381");
     ASSERT_TRUE(scanner.Write(u"A\u0142"));
@@ -473,6 +474,7 @@ TEST_F(WineBridges, UsbScannerIsFoundReadWrittenAndUnplugged) {
     const long writeMs = WriteToGoneDevice();
     std::printf("measured: USB scanner: read during unplug %ld ms, write after it %ld ms\n",
                 unpluggedMs, writeMs);
+    EXPECT_EQ(scanner.State(), "searching 0");
 
     // Back as after a firmware flash, under another release: the reads find it again by
     // themselves once Wine lists it, with no Close or Open.
@@ -487,6 +489,9 @@ TEST_F(WineBridges, UsbScannerIsFoundReadWrittenAndUnplugged) {
     EXPECT_EQ(read.substr(6), u"again") << "reads did not resume after the replug";
     std::printf("measured: USB scanner: reads resumed %ld ms after the replugged node appeared\n",
                 MsSince(start));
+    EXPECT_EQ(scanner.State(), "open 1");
+    EXPECT_TRUE(scanner.Write(u"V")) << "the first write after the flash reaches the scanner";
+    EXPECT_EQ(Dlls().devices.Output(device, 2000).at(1), 'V');
 }
 
 }  // namespace

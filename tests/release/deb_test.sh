@@ -1,19 +1,19 @@
 #!/usr/bin/env bash
-# Checks a Debian package that scripts/release.sh made: its files, modes and owners; that its
-# libraries, jar and rule are the release folder's own (so check-release.cmake's checks of the
-# folder hold for them); Depends against Debian 12's packages for its architecture; lintian.
-# Then amd64: installed with apt into a Debian 12 root that has nothing of the project, where a
-# JVM finds the libraries with no -Djava.library.path and remove and purge leave nothing behind;
-# arm64: Debian's arm64 Java runtime, unpacked with the package, runs them under qemu-aarch64.
-# Usage: deb_test.sh amd64|arm64 VERSION CHECK-JAR   (CHECK-JAR holds PackagedLibraries)
-# Environment: QUEN_DEB_CACHE  the cache of the Debian root and packages (default ~/.cache/quenlink/deb-cache)
+# Checks the Debian packages of one architecture that scripts/release.sh built, with the
+# arch-independent ones and the source package: each package's files, modes and owners; the
+# libraries and the jar as check-release.cmake checks a release folder's; Depends against Debian
+# 12's packages for that architecture; lintian, which must report no tag up to pedantic ones (its
+# experimental tags are not held against the packages). Then amd64: autopkgtest runs debian/tests
+# in a clean Debian 12 root (made once, unpacked afresh each run); arm64: Debian's arm64 Java
+# runtime, with the packages unpacked beside it, runs the libraries under qemu-aarch64.
+# Usage: deb_test.sh amd64|arm64 VERSION CHECK-JAR JAVAP   (CHECK-JAR holds PackagedLibraries)
+# Environment: QUEN_DEB_CACHE  the cache of the Debian roots and packages (default ~/.cache/quenlink/deb-cache)
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 source "$repo/scripts/lib/packages.sh"
 source "$repo/scripts/lib/deb-cache.sh"
-arch=$1 version=$2 check_jar=$3
-folder=$repo/release/linux-$(case $arch in amd64) echo x86_64 ;; arm64) echo aarch64 ;; esac)
-deb=$repo/release/quenlink_${version}_$arch.deb
+arch=$1 version=$2 check_jar=$3 javap=$4
+release=$repo/release
 multiarch=$(dpkg-architecture -a"$arch" -qDEB_HOST_MULTIARCH 2>/dev/null)
 jni=usr/lib/$multiarch/jni
 ensure_packages "${QUEN_DEB_TEST_PACKAGES[@]}" >&2
@@ -24,56 +24,73 @@ fail() {
     echo "FAIL: $*" >&2
     exit 1
 }
+deb() { echo "$release/${1}_${version}_$2.deb"; }
+debs=("$(deb libquenlink-java all)" "$(deb quenlink-udev all)" "$(deb libquenlink-jni "$arch")"
+    "$(deb quenlink-hid-probe "$arch")")
 
 echo "== files"
-listing=$(dpkg-deb -c "$deb") || fail "no $deb: run scripts/release.sh"
 # Debian's modes and owners: everything root's, directories and programs 0755, the rest 0644.
-awk '$2 != "root/root" || ($1 !~ /^(drwxr-xr-x|-rw-r--r--|lrwxrwxrwx)$/ &&
-     !($1 == "-rwxr-xr-x" && $6 ~ "^./usr/bin/"))' <<<"$listing" | grep . && fail "modes or owners"
-diff <(awk '$1 !~ /^d/ { print $6 ($7 ? " " $7 " " $8 : "") }' <<<"$listing" | sort) <(sort <<EOF
-./$jni/libscalelink.so
-./$jni/libscannerlink.so
-./$jni/libsetuplink.so
-./usr/bin/quenlink-hid-probe
-./usr/lib/udev/rules.d/70-quenlink.rules
-./usr/share/doc/quenlink/README.gz
-./usr/share/doc/quenlink/changelog.gz
-./usr/share/doc/quenlink/copyright
-./usr/share/java/quenlink-$version.jar
-./usr/share/java/quenlink.jar -> quenlink-$version.jar
-./usr/share/man/man1/quenlink-hid-probe.1.gz
-EOF
-) || fail "the package's files differ (< found, > expected)"
-dpkg-deb -x "$deb" "$work/unpacked"
-for file in $jni/libscannerlink.so $jni/libscalelink.so $jni/libsetuplink.so \
-    usr/share/java/quenlink.jar usr/lib/udev/rules.d/70-quenlink.rules; do
-    grep -qx "$(sha256sum <"$work/unpacked/$file" | cut -d' ' -f1)  ${file##*/}" \
-        "$folder/SHA256SUMS" || fail "/$file is not the release folder's"
-done
-[ "$(dpkg-deb -f "$deb" Architecture)/$(dpkg-deb -f "$deb" Version)" = "$arch/$version" ] ||
-    fail "Architecture or Version"
-
-depends=$(dpkg-deb -f "$deb" Depends)
-echo "== Depends: $depends"
-# Each library the binaries need must come from a package that Depends names, at a version that
-# Debian 12 has for this architecture; and Depends names no other package.
-declare -A names
-for soname in $(readelf -d "$work/unpacked/$jni"/*.so "$work/unpacked/usr/bin/quenlink-hid-probe" |
-    sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | sort -u); do
-    for package in libc6 libstdc++6 libgcc-s1; do
-        grep -q "^${soname%.so.*} ${soname##*.so.} $package\b" \
-            "$(deb_cache_unpacked_tree "$arch" "$package")/DEBIAN/shlibs" || continue
-        names[$package]=1
-        minimum=$(grep -o "$package (>= [^)]*)" <<<"$depends" | sed 's/.*>= \(.*\))/\1/') ||
-            fail "Depends lacks $package, which provides $soname"
-        dpkg --compare-versions "$(dpkg-deb -f "$(deb_cache_fetch "$arch" "$package")" Version)" \
-            ge "$minimum" || fail "Debian 12's $package is older than $minimum"
+files() {
+    local listing
+    listing=$(dpkg-deb -c "$1") || fail "no $1: run scripts/release.sh"
+    awk '$2 != "root/root" || ($1 !~ /^(drwxr-xr-x|-rw-r--r--|lrwxrwxrwx)$/ &&
+         !($1 == "-rwxr-xr-x" && $6 ~ "^./usr/bin/"))' <<<"$listing" | grep . && fail "modes or owners"
+    awk '$1 !~ /^d/ { print $6 ($7 ? " " $7 " " $8 : "") }' <<<"$listing"
+}
+expected() {
+    printf '%s\n' "./$jni/libscalelink.so" "./$jni/libscannerlink.so" "./$jni/libsetuplink.so" \
+        ./usr/bin/quenlink-hid-probe ./usr/lib/udev/rules.d/70-quenlink.rules \
+        ./usr/share/doc/libquenlink-java/README.gz "./usr/share/java/quenlink-$version.jar" \
+        "./usr/share/java/quenlink.jar -> quenlink-$version.jar" \
+        ./usr/share/man/man1/quenlink-hid-probe.1.gz
+    for package in libquenlink-java libquenlink-jni quenlink-udev quenlink-hid-probe; do
+        printf './usr/share/doc/%s/%s\n' "$package" changelog.gz "$package" copyright
     done
+}
+diff <(for deb in "${debs[@]}"; do files "$deb"; done | sort) <(expected | sort) ||
+    fail "the packages' files differ (< found, > expected)"
+for deb in "${debs[@]}"; do dpkg-deb -x "$deb" "$work/unpacked"; done
+cmp "$work/unpacked/usr/lib/udev/rules.d/70-quenlink.rules" "$repo/packaging/70-quenlink.rules" ||
+    fail "the packaged rule is not packaging/70-quenlink.rules"
+cmake -DDEB_TREE="$work/unpacked" -DPLATFORM="linux-${multiarch%%-*}" -DJAVAP="$javap" \
+    -P "$repo/packaging/check-release.cmake" || fail "the packaged libraries or jar"
+
+echo "== Depends"
+# Each library the binaries need must come from a package that Depends names, at a version that
+# Debian 12 has for this architecture; and Depends names no other package but ours (that
+# installing libquenlink-java brings the others, autopkgtest checks).
+for package in libquenlink-jni quenlink-hid-probe; do
+    deb=$(deb $package "$arch")
+    depends=$(dpkg-deb -f "$deb" Depends)
+    echo "$package: $depends"
+    declare -A names=()
+    binaries=$(dpkg-deb -c "$deb" | awk -v root="$work/unpacked" '$1 !~ /^d/ && $6 ~ /\.so$|\/bin\// {
+        print root substr($6, 2) }')
+    # shellcheck disable=SC2086
+    for soname in $(readelf -d $binaries | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | sort -u); do
+        for provider in libc6 libstdc++6 libgcc-s1; do
+            grep -q "^${soname%.so.*} ${soname##*.so.} $provider\b" \
+                "$(deb_cache_unpacked_tree "$arch" "$provider")/DEBIAN/shlibs" || continue
+            names[$provider]=1
+            minimum=$(grep -o "$provider (>= [^)]*)" <<<"$depends" | sed 's/.*>= \(.*\))/\1/') ||
+                fail "$package: Depends lacks $provider, which provides $soname"
+            dpkg --compare-versions "$(dpkg-deb -f "$(deb_cache_fetch "$arch" "$provider")" Version)" \
+                ge "$minimum" || fail "Debian 12's $provider is older than $minimum"
+        done
+    done
+    [ "$(tr ',' '\n' <<<"$depends" | grep -vc quenlink)" -eq ${#names[@]} ] ||
+        fail "$package: Depends names more than ${!names[*]}"
+    unset names
 done
-[ "$(tr ',' '\n' <<<"$depends" | wc -l)" -eq ${#names[@]} ] || fail "Depends names more than ${!names[*]}"
 
 echo "== lintian"
-lint=$(lintian --fail-on error,warning "$deb" 2>&1) || fail "lintian: $lint"
+# The source package and the arch-independent packages with amd64's.
+linted=("${debs[@]:2}")
+[ "$arch" = arm64 ] || linted+=("$release/quenlink_$version.dsc" "${debs[@]:0:2}")
+lint=$(lintian --pedantic --fail-on error,warning,info,pedantic "${linted[@]}" 2>&1) ||
+    fail "lintian: $lint"
+lint=$(grep -v "running with root privileges" <<<"$lint" || true)
+[ -z "$lint" ] || fail "lintian: $lint"
 
 if [ "$arch" = arm64 ]; then
     echo "== an arm64 JVM under qemu-aarch64"
@@ -91,73 +108,35 @@ if [ "$arch" = arm64 ]; then
         done
         touch "$jre/.complete"
     fi
-    # The package in the same root: qemu maps /usr/lib/<multiarch>/jni, the JVM's default, there.
-    # (Given as /usr/share/java/quenlink.jar, the jar is not found under qemu: the full path.)
-    dpkg-deb -x "$deb" "$jre"
-    output=$(qemu-aarch64 -L "$jre" "$jre/usr/lib/jvm/java-17-openjdk-arm64/bin/java" -Xcheck:jni \
-        -cp "$jre/usr/share/java/quenlink.jar:$check_jar" PackagedLibraries 2>&1) ||
+    # A copy of it (of links, not of the files) with the packages unpacked into it: qemu maps
+    # /usr/lib/<multiarch>/jni, the JVM's default, there. (Given as /usr/share/java/quenlink.jar,
+    # the jar is not found under qemu: the full path.)
+    cp -al "$jre" "$work/jre"
+    rm -rf "${work:?}/jre/$jni" "$work/jre/usr/share/java"
+    for deb in "${debs[@]}"; do dpkg-deb -x "$deb" "$work/jre"; done
+    output=$(qemu-aarch64 -L "$work/jre" "$work/jre/usr/lib/jvm/java-17-openjdk-arm64/bin/java" \
+        -Xcheck:jni -cp "$work/jre/usr/share/java/quenlink.jar:$check_jar" PackagedLibraries 2>&1) ||
         fail "the JVM: $output"
+    echo "$output"
+    grep -q "every native method answered" <<<"$output" || fail "the JVM: $output"
+    # -Xcheck:jni reports a misuse of JNI as a warning and goes on.
+    ! grep -qi "warning" <<<"$output" || fail "-Xcheck:jni: $output"
 else
-    echo "== apt install into a Debian 12 root"
-    # A minimal Debian 12 with a Java runtime, made once and kept as a tarball: each run unpacks
-    # it afresh, so the package always meets a root that has never had it.
-    root_tar=$(deb_cache_dir)/bookworm-jre.tar.zst
+    echo "== autopkgtest in a clean Debian 12 root"
+    # The tests as the source package holds them, run against the packages built from it (a tree
+    # of debian/tests alone, so that autopkgtest builds nothing in the root).
+    dpkg-source -x "$release/quenlink_$version.dsc" "$work/source" >/dev/null 2>&1
+    mkdir -p "$work/tests/debian"
+    cp -r "$work/source/debian/tests" "$work/source/debian/changelog" "$work/tests/debian/"
     root=$work/root
-    mkdir "$root"
     cleanup() {
-        umount "$root/proc" 2>/dev/null || true
+        deb_root_release "$root"
         rm -rf "$work"
     }
-    in_root() { chroot "$root" "$@"; }
-    apt_in_root() { in_root apt-get -o Dpkg::Use-Pty=0 -y -q "$@"; }
-    if [ ! -f "$root_tar" ]; then
-        debootstrap --variant=minbase bookworm "$root" \
-            "$(deb_cache_mirrors | awk '$2 == "bookworm" { print $1; exit }')" >&2
-        mount -t proc proc "$root/proc"
-        apt_in_root install --no-install-recommends openjdk-17-jre-headless >&2
-        umount "$root/proc"
-        apt_in_root clean
-        rm -rf "$root"/var/lib/apt/lists/*
-        tar -C "$root" --zstd -cf "$root_tar.part" . && mv "$root_tar.part" "$root_tar"
-    else
-        tar -C "$root" --zstd -xf "$root_tar"
-    fi
-    mount -t proc proc "$root/proc"
-    # Which of the package's paths the root already has (/usr, /usr/bin...): all others must go.
-    paths=$(awk '{ print substr($6, 2) }' <<<"$listing" | sed 's|/$||' | grep .)
-    present() { for path in $paths; do [ -e "$root$path" ] || [ -L "$root$path" ] && echo "$path"; done; }
-    before=$(present || true)
-    cp "$deb" "$check_jar" "$root/tmp/"
-    # udevadm as a stand-in that logs its calls. No udev runs here, so installing must not call
-    # it; once udev's control socket is there, configure and remove must reload and trigger.
-    printf '#!/bin/sh\necho "$*" >>/tmp/udevadm.log\n' >"$root/usr/bin/udevadm"
-    chmod 0755 "$root/usr/bin/udevadm"
-    apt_in_root install "/tmp/${deb##*/}"
-    [ ! -e "$root/tmp/udevadm.log" ] || fail "udevadm called where no udev runs"
-    mkdir -p "$root/run/udev"
-    perl -MIO::Socket::UNIX -e 'IO::Socket::UNIX->new(Local => $ARGV[0], Listen => 1) or die' \
-        "$root/run/udev/control"
-    in_root /var/lib/dpkg/info/quenlink.postinst configure
-    output=$(in_root java -Xcheck:jni -cp "/usr/share/java/quenlink.jar:/tmp/${check_jar##*/}" \
-        PackagedLibraries 2>&1) || fail "the JVM: $output"
-    [ "$(in_root sh -c 'command -v quenlink-hid-probe')" = /usr/bin/quenlink-hid-probe ] ||
-        fail "quenlink-hid-probe is not on the PATH"
-    # No hidraw node in the root: the probe runs to its end and finds nothing (status 1).
-    status=0
-    in_root quenlink-hid-probe || status=$?
-    [ $status -eq 1 ] || fail "quenlink-hid-probe exited $status"
-    [ -f "$root/usr/lib/udev/rules.d/70-quenlink.rules" ] || fail "no rule in /usr/lib/udev/rules.d"
-    apt_in_root remove quenlink
-    diff <(printf '%s\n' "control --reload-rules" "trigger --subsystem-match=hidraw --action=change" \
-        "control --reload-rules" "trigger --subsystem-match=hidraw --action=change") \
-        "$root/tmp/udevadm.log" || fail "udevadm calls of configure and remove (< expected)"
-    apt_in_root purge quenlink
-    [ "$(wc -l <"$root/tmp/udevadm.log")" -eq 4 ] || fail "purge called udevadm"
-    [ "$(present || true)" = "$before" ] || fail "left by purge: $(present | grep -vxF "$before")"
-    ! in_root dpkg-query -W quenlink 2>/dev/null || fail "dpkg still knows quenlink"
+    deb_root_unpack "$(deb_cache_clean_root)" "$root"
+    # No terminal in the root for apt's log; autopkgtest brings apt-utils, and so needs apt's lists.
+    echo 'Dpkg::Use-Pty "0";' >"$root/etc/apt/apt.conf.d/90quenlink-no-pty"
+    autopkgtest --setup-commands="apt-get update -q" "$work/tests" "${debs[@]}" -- chroot "$root" ||
+        fail "autopkgtest"
 fi
-echo "$output"
-grep -q "every native method answered" <<<"$output" || fail "the JVM: $output"
-# -Xcheck:jni reports a misuse of JNI as a warning and goes on.
-! grep -qi "warning" <<<"$output" || fail "-Xcheck:jni: $output"
-echo "quenlink_${version}_$arch.deb: all checks passed"
+echo "the $arch packages: all checks passed"

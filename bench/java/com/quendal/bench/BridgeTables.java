@@ -8,16 +8,26 @@ final class BridgeTables {
 
     /** A heading, what the section measures, and the load average as it starts. */
     static void heading(String title, String what) throws IOException {
+        heading(title, what, Noise.loadAverage());
+    }
+
+    /** The same with the load average {@code load}, read when the measurement started. */
+    static void heading(String title, String what, String load) {
         System.out.println();
         System.out.println("### " + title);
         System.out.println();
-        System.out.println(what + ". Load average at the start: " + Noise.loadAverage() + ".");
+        System.out.println(what + ". Load average at the start: " + load + ".");
         System.out.println();
     }
 
     static void callHeader() {
-        System.out.println("| call | bridge, ns | floor | floor, ns | bridge / floor | target"
-                + " | rounds dropped |");
+        callHeader("floor");
+    }
+
+    /** The same against {@code against}: "floor", or what else the bridge is compared with. */
+    static void callHeader(String against) {
+        System.out.println("| call | bridge, ns | " + against + " | " + against + ", ns | bridge / "
+                + against + " | target | rounds dropped |");
         System.out.println("|---|---|---|---|---|---|---|");
     }
 

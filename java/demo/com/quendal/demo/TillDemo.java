@@ -81,10 +81,12 @@ public final class TillDemo {
         for (int attempt = 0; attempt < 16; attempt++) {
             char[] message = scanner.read();
             if (message == null) {
-                say("  (no scan within 500 ms)");
+                // What a till shows its user while nothing comes: the scanner's state.
+                say("  (no scan within 500 ms; scanner state: " + QuenHIDOper.DeviceState() + ")");
                 continue;
             }
             say("  scan after the reseat, no Close or Open: " + text(message, 0, message.length));
+            say("  scanner state: " + QuenHIDOper.DeviceState());
             break;
         }
         say("scanner closed: " + scanner.Close());

@@ -22,6 +22,7 @@ class TillDemoTest {
                  "single-report mode: 19 chars, barcode 5012345678900",
                  "joined: https://shop.example/receipt/2026-12-07/till-04/000421?total=23.80",
                  "scan after the reseat, no Close or Open: 4012345000017",
+                 "scanner state: searching 0)", "scanner state: open 1",
                  "scale open: true", "weight   0.502kg stable", "scale closed: true",
                  ", \"till-04\") = 0",
                  "received function=DownloadConfigFile value1=17 value2=2 value4=3 value3=4711"

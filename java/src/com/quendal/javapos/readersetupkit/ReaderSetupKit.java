@@ -3,8 +3,16 @@ package com.quendal.javapos.readersetupkit;
 /**
  * Configuration of the maker's scanners through the maker's configuration library
  * ({@code ReaderSetupKit.dll} on Windows, {@code libReaderSetupKit.so} elsewhere), backed by the
- * {@code setuplink} library. Each call loads the configuration library from the system's library
- * search path, hands it one request, frees it again and returns the library's result code.
+ * {@code setuplink} library. Each call loads the configuration library by its bare file name,
+ * hands it one request, frees it again and returns the library's result code.
+ *
+ * <p>The bare name is looked up by the system's own search, not in {@code java.library.path}: on
+ * Windows in the folder of the application's program ({@code java.exe}), the system folders, the
+ * current folder and the folders of {@code PATH}; on Linux in the folders of
+ * {@code LD_LIBRARY_PATH} and those the dynamic linker knows ({@code /etc/ld.so.conf}, such as
+ * {@code /usr/local/lib} after {@code ldconfig}). The configuration library must be in one of
+ * them, and every folder searched must be writable by administrators only: a library put in any
+ * of them under that name runs with the application's rights.
  *
  * <p>All three methods take the same arguments:
  *
@@ -27,8 +35,8 @@ package com.quendal.javapos.readersetupkit;
  * be made: the configuration library or its function is missing, {@code text1} is null, or a text
  * is longer than 1254 UTF-16 characters. A -1 reported by the library itself looks the same.
  * Values outside their ranges are never refused. A method blocks the calling thread for as long
- * as the configuration library works; the methods keep no state and may be called from any
- * thread.
+ * as the configuration library works, which this class does not bound (a flash 10 s more); the
+ * methods keep no state and may be called from any thread.
  */
 public class ReaderSetupKit {
     static {

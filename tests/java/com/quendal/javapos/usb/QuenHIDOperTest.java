@@ -33,6 +33,17 @@ class QuenHIDOperTest {
         assertTrue(scanner.SetMode(true));
         assertFalse(scanner.SetMode(false));
         assertTrue(scanner.Close());
+        assertEquals("closed 0", QuenHIDOper.DeviceState());
+    }
+
+    @Test
+    void theStateSaysWhyNothingCanBeRead() throws Exception {
+        bus.set(SimScenario.scanner("/sim/scanner", "0x4A00") + " open=denied");
+        assertTrue(scanner.Open());
+        assertEquals("denied 0: give this user access to /sim/scanner", QuenHIDOper.DeviceState());
+        assertNull(scanner.read());
+        assertTrue(scanner.Close());
+        assertEquals("closed 0", QuenHIDOper.DeviceState());
     }
 
     @Test

@@ -1,11 +1,12 @@
 package com.quendal.javapos.usb;
 
-import java.io.BufferedReader;
+import static com.quendal.javapos.usb.DeviceControllerLink.SCANNER;
+import static com.quendal.javapos.usb.DeviceControllerLink.zeros;
+import static com.quendal.javapos.usb.GuestChecks.check;
+import static com.quendal.javapos.usb.GuestChecks.run;
+
 import java.io.IOException;
-import java.io.InputStreamReader;
-import java.io.OutputStream;
 import java.io.RandomAccessFile;
-import java.net.Socket;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.DirectoryStream;
 import java.nio.file.Files;
@@ -14,7 +15,6 @@ import java.nio.file.Paths;
 import java.nio.file.attribute.PosixFileAttributes;
 import java.nio.file.attribute.PosixFilePermissions;
 import java.util.Arrays;
-import java.util.Collections;
 
 /**
  * What a till's service user (not root) can open with the shipped hidraw libraries, in the
@@ -27,36 +27,7 @@ import java.util.Collections;
  * -Dquen.hidProbe=PROBE. Prints each failed check and exits 1 if any failed.
  */
 public final class TillUserAccess {
-    // tests/support/report_descriptors.h: MakerScannerDescriptor() and
-    // MakerDescriptor(0x6E00, 64, 64).
-    private static final String SCANNER = "0645FF0A004AA10115002600FF750895400901810209029102C0";
-    private static final String SCALE =
-            "0645FF0A006EA10115002600FF75089640000901810296400009029102C0";
-
-    private static int failures;
-
-    private static String zeros(int bytes) {
-        return String.join("", Collections.nCopies(bytes, "00"));
-    }
-    private static BufferedReader replies;
-    private static OutputStream requests;
-
-    private static void check(boolean holds, String what) {
-        if (!holds) {
-            System.out.println("FAILED: " + what);
-            ++failures;
-        }
-    }
-
-    /** One request to device_controller; its answer after "ok". */
-    private static String ask(String request) throws IOException {
-        requests.write((request + "\n").getBytes(StandardCharsets.US_ASCII));
-        String reply = replies.readLine();
-        if (reply == null || !reply.startsWith("ok")) {
-            throw new IOException(request + ": " + reply);
-        }
-        return reply.substring(2).trim();
-    }
+    private static final String SCALE = DeviceControllerLink.maker(0x6E00, 64, 64);
 
     /** The node of the device of this vendor and product, from its HID_ID in sysfs. */
     private static Path node(int vendor, int product) throws IOException {
@@ -92,32 +63,17 @@ public final class TillUserAccess {
         }
     }
 
-    /** Runs a program as this user; its exit status, its output appended to {@code output}. */
-    private static int run(StringBuilder output, String... command) throws Exception {
-        Process process = new ProcessBuilder(command).redirectErrorStream(true).start();
-        try (BufferedReader lines = new BufferedReader(
-                     new InputStreamReader(process.getInputStream(), StandardCharsets.UTF_8))) {
-            for (String line; (line = lines.readLine()) != null;) {
-                output.append(line).append('\n');
-            }
-        }
-        return process.waitFor();
-    }
-
     public static void main(String[] args) throws Exception {
         boolean ruled = !args[0].equals("without-rule");
         boolean group = args[0].equals("group");
         String status = new String(Files.readAllBytes(Paths.get("/proc/self/status")),
                 StandardCharsets.US_ASCII);
         check(!status.matches("(?s).*\n[UG]id:\\s+0\\s.*"), "the JVM runs as root or group root");
-        try (Socket socket = new Socket("127.0.0.1", Integer.parseInt(args[1]))) {
-            replies = new BufferedReader(
-                    new InputStreamReader(socket.getInputStream(), StandardCharsets.US_ASCII));
-            requests = socket.getOutputStream();
+        try (DeviceControllerLink devices = new DeviceControllerLink(Integer.parseInt(args[1]))) {
             // The same scanner under another vendor: the rule must key on the vendor alone.
-            ask("plug 1A2B 0101 " + SCANNER + " Other scanner");
-            String scanner = ask("plug 2E5A 0101 " + SCANNER + " Quen scanner");
-            String scale = ask("plug 2E5A 0201 " + SCALE + " Quen scale");
+            devices.plug(0x1A2B, 0x0101, SCANNER, "Other scanner");
+            String scanner = devices.plug(0x2E5A, 0x0101, SCANNER, "Quen scanner");
+            String scale = devices.plug(0x2E5A, 0x0201, SCALE, "Quen scale");
             // udevd sets a node's group and mode some time after the node appears.
             StringBuilder output = new StringBuilder();
             check(run(output, args[2], "settle", "--timeout=60") == 0, "udevadm settle: " + output);
@@ -132,21 +88,21 @@ public final class TillUserAccess {
             check(scanners.Open(), "scanner: Open");
             // A report of the length the scanner declares: L = 12, three header bytes, the
             // continuation, then the data.
-            ask("send " + scanner + " 0C00000000" + "34303036333831" + zeros(52));
+            devices.send(scanner, "0C00000000" + "34303036333831" + zeros(52));
             char[] read = scanners.read();
             char[] sent = {0, 12, 0, 0, 0, 0, '4', '0', '0', '6', '3', '8', '1'};
             check(group ? Arrays.equals(read, sent) : read == null,
                     "scanner: read " + (read == null ? "null" : new String(read)));
             check(scanners.write(new char[] {'A'}) == group, "scanner: write");
             if (group) {
-                check(ask("output " + scanner + " 5000").equalsIgnoreCase("0041" + zeros(63)),
+                check(devices.output(scanner, 5000).equalsIgnoreCase("0041" + zeros(63)),
                         "scanner: the device got no or another report");
             }
             scanners.Close();
 
             QuenHIDScaleOper scales = new QuenHIDScaleOper();
             check(scales.Open(), "scale: Open");
-            ask("send " + scale + " 07" + zeros(63));
+            devices.send(scale, "07" + zeros(63));
             read = scales.read();
             check(group ? read != null && read.length == 64 && read[0] == 0 && read[1] == 7
                                   && read[63] == 0
@@ -154,7 +110,7 @@ public final class TillUserAccess {
                     "scale: read " + (read == null ? "null" : Arrays.toString(read)));
             check(scales.write(new char[] {'Z'}) == group, "scale: write");
             if (group) {
-                check(ask("output " + scale + " 5000").equalsIgnoreCase("005A" + zeros(63)),
+                check(devices.output(scale, 5000).equalsIgnoreCase("005A" + zeros(63)),
                         "scale: the device got no or another report");
             }
             scales.Close();
@@ -170,8 +126,6 @@ public final class TillUserAccess {
             check(group || output.toString().contains(hint),
                     "the probe gave no or another permission hint");
         }
-        System.out.println(
-                args[0] + ": " + (failures == 0 ? "every check held" : failures + " failed"));
-        System.exit(failures == 0 ? 0 : 1);
+        GuestChecks.finish(args[0]);
     }
 }

@@ -17,6 +17,12 @@ final class Uhid {
     /** Unplugs the device plugged in last. */
     static native boolean unplugLast();
 
+    /**
+     * The maker's IDs the bridge searches the scanner by: vendor, usage page, then the scanner's
+     * usages in order of preference.
+     */
+    static native int[] scannerIds();
+
     /** The device's hidraw node. */
     static native String node(int device);
 
