@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <sstream>
 #include <thread>
@@ -47,9 +48,11 @@ std::vector<std::uint8_t> ScanReport(const std::string& data, bool more, std::ui
 constexpr std::uint16_t kScannerProduct = 0x0110;
 constexpr std::uint16_t kScaleProduct = 0x0210;
 constexpr std::uint16_t kForeignVendor = 0x1A2B;
-// How long the device side waits for what the application does at once (a read, an answer); the
-// VM runs under emulation on a shared machine.
+// How long the device side waits for a scan or a weight block sent to be read before it goes on
+// (one lost where the accounting allows costs this much), and for the application's answer to a
+// request (none ends the shift); the VM runs under emulation on a shared machine.
 constexpr long kPromptMs = 3000;
+constexpr long kAnswerMs = 15000;
 // Evidence that the library has the replugged scanner open again: the first command on it.
 // Under Wine a replugged device is seen some 6 s after its node appears.
 constexpr long kRecoveryLimitMs = 30000;
@@ -221,7 +224,7 @@ class ShiftRun {
             Lock lock(mutex_);
             taken = app_.samples.size();
         }
-        return Ask("sample", kPromptMs, [&] { return app_.samples.size() > taken; });
+        return Ask("sample", kAnswerMs, [&] { return app_.samples.size() > taken; });
     }
 
     // The application's clock against ours. The clock it sends back was read between our ping
@@ -232,7 +235,7 @@ class ShiftRun {
         Ns high = INT64_MAX;
         for (std::size_t i = 0; i < 30; ++i) {
             const Ns sent = Now();
-            if (!Ask("ping", kPromptMs, [&] { return pongs_.size() > i; })) {
+            if (!Ask("ping", kAnswerMs, [&] { return pongs_.size() > i; })) {
                 return false;
             }
             Lock lock(mutex_);
@@ -241,7 +244,7 @@ class ShiftRun {
             high = std::min(high, clock - sent);
         }
         app_.offset = low / 2 + high / 2;
-        app_.offsetError = (high - low) / 2;
+        app_.offsetError = std::abs(high - low) / 2;  // low > high: the clocks drifted apart
         return true;
     }
 
@@ -321,7 +324,7 @@ class ShiftRun {
             case Step::Mode:
                 Await(kPromptMs, [&] { return Quiet(); });
                 Note("mode switch");
-                return Ask("mode " + std::to_string(event.segmented ? 1 : 0), kPromptMs,
+                return Ask("mode " + std::to_string(event.segmented ? 1 : 0), kAnswerMs,
                            [&] { return mode_ == (event.segmented ? 1 : 0); });
             case Step::Sample:
                 return TakeSample();
