@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "hid/interface_search.h"
+
 namespace quen::bridge {
 namespace {
 
@@ -41,10 +43,13 @@ void DescribeState(const hid::HIDDevice& device, UsageChoice opened, char* text,
     if (health == DeviceHealth::Busy) {
         std::snprintf(rest, room, ": another program holds it");
     } else if (health == DeviceHealth::Denied) {
-        hid::HIDDevice probe;
+        // Where the last Open would land now, in one walk; nothing is opened.
+        hid::InterfaceMatch match;
+        char path[hid::kPathCapacity];
         char hint[kStateTextCapacity - 16];
-        if (FindMakerDevice(probe, opened) &&
-            hid::platform::AccessHint(probe.devicePath(), hint, sizeof hint)) {
+        if (hid::FindFirstInterfaceOf(kMakerVendorId, kMakerUsagePage, opened.usages, opened.count,
+                                      &match, path, sizeof path) &&
+            hid::platform::AccessHint(path, hint, sizeof hint)) {
             std::snprintf(rest, room, ": %s", hint);
         }
     }

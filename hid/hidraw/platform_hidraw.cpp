@@ -229,6 +229,18 @@ namespace {
 // queries need not read and parse every descriptor a second time.
 thread_local const InterfaceList* walked = nullptr;
 
+// The snapshot's entry for `address`; null when there is no snapshot or it lists no such entry.
+const ListedInterface* FindListed(const InterfaceList* list, const InterfaceAddress& address) {
+    if (list != nullptr) {
+        for (const ListedInterface& entry : list->entries) {
+            if (entry.address == address) {
+                return &entry;
+            }
+        }
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 namespace hidraw {
@@ -294,12 +306,7 @@ NativeHandle OpenQueryHandle(const char* path) {
         return kInvalidHandle;
     }
     QueryRecord described;
-    const ListedInterface* listed = nullptr;
-    if (walked != nullptr) {
-        for (const ListedInterface& entry : walked->entries) {
-            listed = entry.address == address ? &entry : listed;
-        }
-    }
+    const ListedInterface* listed = FindListed(walked, address);
     if (listed != nullptr) {
         described = listed->described;
     } else if (!Describe(address, &described)) {

@@ -2,8 +2,10 @@
 # Debian packages of another architecture, fetched and unpacked without installing them and
 # without adding the architecture to this machine's dpkg: apt runs with a state of its own under
 # the cache (its own sources for that architecture, its own lists, an empty status), so the
-# machine's apt and dpkg are never touched. Sourced by packaging/deb/make-deb.sh (the arm64 C and
-# C++ runtimes, for dpkg-shlibdeps) and by the release tests (an arm64 Java runtime for qemu).
+# machine's apt and dpkg are never touched. It also keeps the Debian 12 roots that the packages
+# are built and installed in (below). Sourced by scripts/release.sh (the package build), by the
+# release tests (autopkgtest's root, an arm64 Java runtime for qemu-user) and by the kernel tests
+# (Debian's kernels, udev, and the arm64 till's runtime).
 # Environment: QUEN_DEB_CACHE  the cache (default ~/.cache/quenlink/deb-cache, shared by every
 #                              clone on the machine, like the kernel cache)
 
